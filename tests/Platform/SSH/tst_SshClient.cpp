@@ -8,8 +8,12 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <arpa/inet.h>
 #include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 class TestSshClient : public QObject {
     Q_OBJECT
@@ -238,6 +242,63 @@ private slots:
         QTest::qWait(500);
         client.Disconnect();
         QCOMPARE(notified.load(), 1);
+    }
+
+    // Keep-alive messages flow without disturbing the connection.
+    void KeepAliveKeepsConnection() {
+        TSshClient client;
+        Setup(client, Password(), Env.GatewayKey());
+        client.SetKeepAliveInterval(1);
+        int notified = 0;
+        client.OnAfterDisconnect = [&] { ++notified; };
+        client.Connect();
+        QTest::qWait(2500);
+        QVERIFY(client.Connected());
+        QCOMPARE(SessionId(client).size(), 38);
+        QCOMPARE(notified, 0);
+    }
+
+    // A service that answers too little: the exchange times out, the
+    // connection stays usable and the channel is given back.
+    void ShortAnswerTimesOut() {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        QCOMPARE(::listen(listener, 1), 0);
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        std::thread service([listener] {
+            const int fd = ::accept(listener, nullptr, nullptr);
+            char buffer[32];
+            std::size_t got = 0;
+            while (got < sizeof buffer) {
+                const ssize_t n = ::read(fd, buffer + got, sizeof buffer - got);
+                if (n <= 0)
+                    break;
+                got += static_cast<std::size_t>(n);
+            }
+            [[maybe_unused]] const auto w = ::write(fd, "{0\0001\000", 6);
+            char rest;
+            [[maybe_unused]] const auto r = ::read(fd, &rest, 1); // until the client gives up
+            ::close(fd);
+        });
+        TSshClient client;
+        Setup(client, Password(), Env.GatewayKey());
+        client.Connect();
+        try {
+            client.Exchange(QStringLiteral("127.0.0.1"), ntohs(addr.sin_port),
+                            Utf16(QStringLiteral("RequestSessionId")), 76, 1000);
+            QFAIL("a short answer was taken");
+        } catch (const ESshError& e) {
+            QVERIFY(e.Message().contains(QStringLiteral("Timeout")));
+        }
+        service.join();
+        ::close(listener);
+        QVERIFY(client.Connected());
+        QTRY_COMPARE_WITH_TIMEOUT(client.ChannelCount(), 0, 5000);
+        QCOMPARE(SessionId(client).size(), 38);
     }
 
     void DisconnectDoesNotNotify() {
