@@ -196,27 +196,10 @@ private slots:
     // A gateway that goes away raises one after-disconnect notification, from
     // the connection's thread; sending afterwards fails with the network text.
     void DroppedGatewayNotifiesOnce() {
-        QProcess free;
-        free.start(TV_BINARY_DIR "/refenv/tv_gateway", {QStringLiteral("--free-port")});
-        QVERIFY(free.waitForFinished(5000));
-        const QString port = QString::fromLatin1(free.readAllStandardOutput()).trimmed();
-        QProcess gateway;
-        gateway.start(TV_BINARY_DIR "/refenv/tv_gateway",
-                      {QStringLiteral("--port"), port, QStringLiteral("--host-key"),
-                       Env.Value(QStringLiteral("TV_SSH_HOST_KEY")), QStringLiteral("--db-port"),
-                       Env.Value(QStringLiteral("TV_DB_PORT")), QStringLiteral("--db-name"),
-                       Env.Value(QStringLiteral("TV_DB_SERVICE")).toLower()});
-        QVERIFY(gateway.waitForStarted(5000));
-        QTcpSocket probe;
-        for (int i = 0; i < 100; ++i) {
-            probe.connectToHost(QStringLiteral("127.0.0.1"), port.toUShort());
-            if (probe.waitForConnected(100))
-                break;
-            QTest::qWait(50);
-        }
-        probe.abort();
+        TPrivateGateway gateway;
+        QVERIFY(gateway.Start(Env));
         TSshClient client;
-        Setup(client, Password(), Env.GatewayKey(), port.toUShort());
+        Setup(client, Password(), Env.GatewayKey(), gateway.Port());
         std::atomic<int> notified{0};
         std::atomic<bool> otherThread{false};
         const auto testThread = std::this_thread::get_id();
@@ -228,8 +211,7 @@ private slots:
         const quint16 local = client.OpenForward(0, Env.Value(QStringLiteral("TV_DB_HOST")),
                                                  Env.Port(QStringLiteral("TV_DB_PORT")));
         QVERIFY(local != 0);
-        gateway.kill();
-        gateway.waitForFinished(5000);
+        gateway.Kill();
         QTRY_COMPARE_WITH_TIMEOUT(notified.load(), 1, 10000);
         QVERIFY(otherThread.load());
         QVERIFY(!client.Connected());
