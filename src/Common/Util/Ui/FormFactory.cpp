@@ -7,5 +7,9 @@ QPointer<QWidget>& MainFormRef() {
 }
 } // namespace
 
-QWidget* ApplicationMainForm() { return MainFormRef().data(); }
-void SetApplicationMainForm(QWidget* form) { MainFormRef() = form; }
+QWidget* ApplicationMainForm() {
+    return MainFormRef().data();
+}
+void SetApplicationMainForm(QWidget* form) {
+    MainFormRef() = form;
+}
