@@ -3,8 +3,8 @@
 // The runtime's exception family: every failure of the program is an
 // exception derived from Exception, which carries a message text.
 
-#include <QString>
 #include <QByteArray>
+#include <QString>
 #include <exception>
 #include <typeinfo>
 
@@ -35,7 +35,9 @@ private:
 
 // Declares the copy-raise of an exception class.
 #define TV_EXCEPTION_RAISE(Class)                                                                  \
-    [[noreturn]] void Raise() const override { throw *this; }
+    [[noreturn]] void Raise() const override {                                                     \
+        throw *this;                                                                               \
+    }
 
 // Declares an exception class with the inherited constructors.
 #define TV_DECLARE_EXCEPTION(Class, Base)                                                          \
