@@ -1,5 +1,8 @@
 // ctest-label: unit
+#include "Client/Common/Database/OraClientModule.h"
 #include "Client/Common/Main/ClientModule.h"
+
+#include <QDir>
 
 #include <QTest>
 
@@ -119,6 +122,23 @@ private slots:
         QCOMPARE(task.Env(), Env.get());
         task.Execute();
         QVERIFY(module.Connected());
+    }
+
+    // The database client folder goes into PATH when it is set up and leaves
+    // it when the client is released.
+    void OracleClientFolderInPath() {
+        const QByteArray saved = qgetenv("PATH");
+        const QString sep = QString(QDir::listSeparator());
+        qputenv("PATH", QStringLiteral("/usr/bin%1/opt/oracle/bin%1/bin").arg(sep).toUtf8());
+        TOraClientModule module;
+        module.SetupOracleEnvironments(QStringLiteral("/srv/client/Oracle"));
+        QCOMPARE(qEnvironmentVariable("PATH"),
+                 QStringLiteral("/srv/client/Oracle%1/usr/bin%1/bin").arg(sep));
+        QCOMPARE(OraClientHome(), QStringLiteral("/srv/client/Oracle"));
+        TOraClientModule::ReleaseOracleClient();
+        QCOMPARE(qEnvironmentVariable("PATH"), QStringLiteral("/usr/bin%1/bin").arg(sep));
+        SetOraClientHome(QString());
+        qputenv("PATH", saved);
     }
 
     void ConnectTaskPreconditions_data() {
