@@ -226,6 +226,17 @@ QList<TSession*> TSessions::Sessions() const {
     return result;
 }
 
+QString TSessions::LoadOrClear() {
+    try {
+        Load();
+    } catch (const std::exception& e) {
+        Clear();
+        FCurrent.clear();
+        return ExceptionMessage(e);
+    }
+    return {};
+}
+
 TSession* TSessions::Current() const {
     TItem* item = nullptr;
     if (FCurrent.isEmpty() || !Find(FCurrent, item))

@@ -103,6 +103,11 @@ public:
     // Always the per-user data folder followed by "Sessions.key".
     static QString KeyFileName();
 
+    // The start-up load: read the file; when that raises, empty the list
+    // (the file on disk stays as it was). Answers the load error's text,
+    // empty when the file was read.
+    QString LoadOrClear();
+
     // Records a login: finds or creates the session of the environment and
     // user, makes it current, sets its password and its time of last use.
     TSession* ActivateSession(const QString& envName, const QString& userName,

@@ -1,5 +1,5 @@
 // ctest-label: unit
-// ctest-timeout: 180
+// ctest-timeout: 300
 #include "Common/Repository/ObjXmlPersist.h"
 #include "Common/Session/Sessions.h"
 #include "Support/TempAppData.h"
@@ -261,7 +261,10 @@ private slots:
         QVERIFY(reread->SaveBlocked());
         // What the start-up does next: empty the list and go on; logging in
         // and saving leave the file alone.
-        reread->Clear();
+        FPrompt.Answers = {{true, "a"}, {true, "b"}, {true, "c"}};
+        QVERIFY(!reread->LoadOrClear().isEmpty());
+        QCOMPARE(reread->Count(), 0);
+        QCOMPARE(reread->Current(), nullptr);
         reread->ActivateSession(QStringLiteral("Production"), QStringLiteral("uj"),
                                 QStringLiteral("x"));
         reread->Save();
