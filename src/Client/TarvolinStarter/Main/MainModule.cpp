@@ -1,6 +1,8 @@
 #include "Client/TarvolinStarter/Main/MainModule.h"
 
 #include "Common/Environments/Environments.h"
+#include "Common/Session/DefaultPrompt.h"
+#include "Common/Session/Sessions.h"
 
 #include <QCoreApplication>
 
@@ -10,6 +12,9 @@ TMainModule::TMainModule(QObject* owner) : QObject(owner) {
     setObjectName(QStringLiteral("MainModule"));
     Environments = TItem::Create<TEnvironments>(this);
     Environments->setObjectName(QStringLiteral("Environments"));
+    Sessions = TItem::Create<TSessions>(this);
+    Sessions->setObjectName(QStringLiteral("Sessions"));
+    Sessions->SetPrompt(DefaultPasswordPrompt());
     auto action = [this](const char* name, const char* caption) {
         auto* a = new QAction(QCoreApplication::translate("TMainModule", caption), this);
         a->setObjectName(QLatin1String(name));
