@@ -10,9 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 class TestLoginForm : public QObject {
     Q_OBJECT

@@ -10,12 +10,13 @@
 
 #include <QApplication>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <QScreen>
+#include <QToolButton>
 
 namespace {
 QString Tr(const char* text) {
@@ -43,7 +44,6 @@ TLoginForm::TLoginForm(QWidget* parent) : TFormEx(parent) {
     EnvironmentsList->setObjectName(QStringLiteral("EnvironmentsList"));
     EnvironmentsList->EditLabel()->setText(Tr("Környezet"));
     EnvironmentsList->SetLabelPosition(TLabeledComboBox::lpLeft);
-    EnvironmentsList->setGeometry(72, 152, 314, 23);
 
     UserNameList = new TLabeledComboBox(this);
     UserNameList->setObjectName(QStringLiteral("UserNameList"));
@@ -51,30 +51,42 @@ TLoginForm::TLoginForm(QWidget* parent) : TFormEx(parent) {
     UserNameList->setInsertPolicy(QComboBox::NoInsert);
     UserNameList->EditLabel()->setText(Tr("Felhasználó"));
     UserNameList->SetLabelPosition(TLabeledComboBox::lpLeft);
-    UserNameList->setGeometry(72, 182, 314, 23);
 
     PasswordEdit = new QLineEdit(this);
     PasswordEdit->setObjectName(QStringLiteral("PasswordEdit"));
     PasswordEdit->setEchoMode(QLineEdit::Password);
-    PasswordEdit->setGeometry(72, 212, 314, 23);
     auto* passwordLabel = new QLabel(Tr("Jelszó"), this);
     passwordLabel->setBuddy(PasswordEdit);
     passwordLabel->adjustSize();
-    passwordLabel->move(72 - passwordLabel->width() - 3, 212 + (23 - passwordLabel->height()) / 2);
 
-    LoginButton = new QPushButton(Tr("Belépés"), this);
-    LoginButton->setObjectName(QStringLiteral("LoginButton"));
-    LoginButton->setGeometry(393, 152, 81, 81);
-    LoginButton->setDefault(true);
-    LoginButton->setProperty("ImageList", QStringLiteral("BigNormal"));
-    LoginButton->setProperty("ImageIndex", 12);
-    CancelButton = new QPushButton(Tr("Mégsem"), this);
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    CancelButton->setGeometry(480, 152, 81, 81);
-    CancelButton->setProperty("ImageList", QStringLiteral("BigNormal"));
-    CancelButton->setProperty("ImageIndex", 0);
-    connect(LoginButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    // The boxes end at 386; they start at 72 or, when a label is wider than
+    // the room on its left (large fonts), right after the widest label.
+    int labelWidth = passwordLabel->width();
+    for (TLabeledComboBox* box : {EnvironmentsList, UserNameList}) {
+        box->EditLabel()->adjustSize();
+        labelWidth = std::max(labelWidth, box->EditLabel()->width());
+    }
+    const int left = std::max(72, 8 + labelWidth + 3);
+    EnvironmentsList->setGeometry(left, 152, 386 - left, 23);
+    UserNameList->setGeometry(left, 182, 386 - left, 23);
+    PasswordEdit->setGeometry(left, 212, 386 - left, 23);
+    passwordLabel->move(left - passwordLabel->width() - 3,
+                        212 + (23 - passwordLabel->height()) / 2);
+
+    auto bigButton = [this](const char* name, const QString& caption, int image, int x) {
+        auto* button = new QToolButton(this);
+        button->setObjectName(QLatin1String(name));
+        button->setText(caption);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setGeometry(x, 152, 81, 81);
+        button->setProperty("ImageList", QStringLiteral("BigNormal"));
+        button->setProperty("ImageIndex", image);
+        return button;
+    };
+    LoginButton = bigButton("LoginButton", Tr("Belépés"), 12, 393);
+    CancelButton = bigButton("CancelButton", Tr("Mégsem"), 0, 480);
+    connect(LoginButton, &QToolButton::clicked, this, &QDialog::accept);
+    connect(CancelButton, &QToolButton::clicked, this, &QDialog::reject);
 
     auto* bevel = new QFrame(this);
     bevel->setObjectName(QStringLiteral("SupportBevel"));
@@ -221,6 +233,16 @@ bool TLoginForm::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return TFormEx::eventFilter(watched, event);
+}
+
+void TLoginForm::keyPressEvent(QKeyEvent* event) {
+    // The login button is the default button: Enter logs in when it may.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (LoginButton->isEnabled())
+            LoginButton->click();
+        return;
+    }
+    TFormEx::keyPressEvent(event);
 }
 
 bool TLoginForm::Login(QString& userName, QString& password, const QList<TSession*>& sessions,

@@ -9,7 +9,7 @@
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QPushButton;
+class QToolButton;
 class TEnvironment;
 class TLabeledComboBox;
 class TSession;
@@ -37,8 +37,8 @@ public:
     TLabeledComboBox* EnvironmentsList;
     TLabeledComboBox* UserNameList;
     QLineEdit* PasswordEdit;
-    QPushButton* LoginButton;
-    QPushButton* CancelButton;
+    QToolButton* LoginButton;
+    QToolButton* CancelButton;
     QLabel* SupportLabel;
     QMenu* LoginPopupMenu;
 
@@ -48,6 +48,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void UpdateLoginButton();
