@@ -119,6 +119,7 @@ private slots:
         QVERIFY(client.IsForwarding(local));
         std::atomic<int> good{0};
         std::vector<std::thread> workers;
+        workers.reserve(8);
         for (int i = 0; i < 8; ++i) {
             workers.emplace_back([&, i] {
                 try {
