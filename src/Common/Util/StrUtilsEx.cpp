@@ -254,7 +254,13 @@ QString Format(const QString& format, const QVariantList& args) {
             result += c;
             continue;
         }
-        TV_ASSERT(next < args.size());
+        if (next >= args.size()) {
+            // More placeholders than arguments (a text from outside used as a
+            // format): keep the placeholder as written.
+            result += format.mid(i, j - i + 1);
+            i = j;
+            continue;
+        }
         const QVariant& arg = args.at(next++);
         QString text;
         if (kind == QLatin1Char('s')) {

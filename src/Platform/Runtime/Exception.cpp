@@ -11,7 +11,8 @@ QString ClassNameOf(const std::type_info& type) {
     std::unique_ptr<char, void (*)(void*)> demangled(
         abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), std::free);
     QString name = QString::fromUtf8(status == 0 && demangled ? demangled.get() : type.name());
-    // Strip namespace qualifiers of the outermost name, keep nested class dots.
+    name.remove(QLatin1String("(anonymous namespace)::"));
+    // Nested classes are written with a dot ("TSqlHelper.ESql").
     if (!name.startsWith(QLatin1String("std::")))
         name.replace(QLatin1String("::"), QLatin1String("."));
     return name;
