@@ -129,8 +129,7 @@ TDebugEvent TFakeDebuggee::UnloadDll(uint32_t pid, uint32_t tid, uint64_t base) 
     return e;
 }
 
-TDebugEvent TFakeDebuggee::DebugString(uint32_t pid, uint32_t tid, uint64_t data,
-                                       uint32_t length) {
+TDebugEvent TFakeDebuggee::DebugString(uint32_t pid, uint32_t tid, uint64_t data, uint32_t length) {
     TDebugEvent e;
     e.DebugEventCode = OUTPUT_DEBUG_STRING_EVENT;
     e.ProcessId = pid;
@@ -222,8 +221,8 @@ void TFakeProcessControl::TerminateProcess(uint32_t exitCode) {
     if (FDebuggee->FExited)
         return;
     FDebuggee->FExited = true;
-    FDebuggee->FEvents.push_back(TFakeDebuggee::ExitProcess(
-        FDebuggee->FProcessId, FDebuggee->FMainThreadId, exitCode));
+    FDebuggee->FEvents.push_back(
+        TFakeDebuggee::ExitProcess(FDebuggee->FProcessId, FDebuggee->FMainThreadId, exitCode));
     FDebuggee->FChanged.notify_all();
 }
 
