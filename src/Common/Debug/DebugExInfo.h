@@ -15,6 +15,9 @@ public:
 
     uint32_t ErrorCode() const { return FError.ExceptionCode; }
     const TDebugExceptionRecord& Error() const { return FError; }
+    // The records it was collected from (valid during the exception event).
+    TDebugProcessInfo* Process() const { return FProcess; }
+    TDebugThreadInfo* Thread() const { return FThread; }
 
     // Class name and message of a system exception code (not the language
     // runtime's own); the access-violation text is built by the caller.

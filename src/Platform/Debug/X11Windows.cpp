@@ -73,15 +73,6 @@ template <class T> TReply<T> Reply(T* p) {
     return TReply<T>(p, &std::free);
 }
 
-bool WindowPid(xcb_connection_t* c, xcb_atom_t pidAtom, xcb_window_t window, uint32_t& pid) {
-    auto reply = Reply(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1), nullptr));
-    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4)
-        return false;
-    std::memcpy(&pid, xcb_get_property_value(reply.get()), 4);
-    return true;
-}
-
 bool IsViewable(xcb_connection_t* c, xcb_window_t window) {
     auto attrs =
         Reply(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr));
@@ -89,7 +80,8 @@ bool IsViewable(xcb_connection_t* c, xcb_window_t window) {
 }
 
 // Depth-first through the tree (a window manager re-parents top-level
-// windows into its frames).
+// windows into its frames). The property requests of one level go out
+// together, so a level costs one round trip.
 xcb_window_t Search(xcb_connection_t* c, xcb_atom_t pidAtom, xcb_window_t parent, uint32_t pid,
                     int depth) {
     auto tree = Reply(xcb_query_tree_reply(c, xcb_query_tree(c, parent), nullptr));
@@ -97,15 +89,25 @@ xcb_window_t Search(xcb_connection_t* c, xcb_atom_t pidAtom, xcb_window_t parent
         return 0;
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     const int count = xcb_query_tree_children_length(tree.get());
+    std::vector<xcb_get_property_cookie_t> cookies;
+    cookies.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        cookies.push_back(xcb_get_property(c, 0, children[i], pidAtom, XCB_ATOM_CARDINAL, 0, 1));
+    std::vector<int> owners(static_cast<size_t>(count), -1); // -1: no pid property
+    for (int i = 0; i < count; ++i) {
+        auto reply = Reply(xcb_get_property_reply(c, cookies[static_cast<size_t>(i)], nullptr));
+        if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) >= 4) {
+            uint32_t owner = 0;
+            std::memcpy(&owner, xcb_get_property_value(reply.get()), 4);
+            owners[static_cast<size_t>(i)] = owner == pid ? 1 : 0;
+        }
+    }
     // Topmost first: the tree lists children bottom to top.
     for (int i = count - 1; i >= 0; --i) {
-        uint32_t owner = 0;
-        if (WindowPid(c, pidAtom, children[i], owner)) {
-            if (owner == pid && IsViewable(c, children[i]))
-                return children[i];
-            continue;
-        }
-        if (depth < 3) {
+        const int owner = owners[static_cast<size_t>(i)];
+        if (owner == 1 && IsViewable(c, children[i]))
+            return children[i];
+        if (owner == -1 && depth < 3) {
             if (const xcb_window_t found = Search(c, pidAtom, children[i], pid, depth + 1))
                 return found;
         }
