@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -68,6 +69,26 @@ bool RunDemoStep(const std::string& step) {
         if (auto answer = reinterpret_cast<TAnswer>(::dlsym(handle, "TarvolinPluginAnswer")))
             std::fprintf(stderr, "Válasz: %d\n", answer());
         ::dlclose(handle);
+    } else if (step == "fork") {
+        // A child process that throws, catches and loads a library before
+        // it ends: it is not supervised.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            int code = 1;
+            try {
+                ThrowDemoError("Gyermek hiba");
+            } catch (const TDemoError&) {
+                code = 0;
+            }
+            void* handle = ::dlopen((ProgramFolder() + "/libTarvolinPlugin.so").c_str(), RTLD_NOW);
+            if (handle != nullptr)
+                ::dlclose(handle);
+            ::_exit(code);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        std::fprintf(stderr, "Gyermek kilépett: %d\n",
+                     WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
     } else if (step == "debug") {
         std::fputs("Tarvolin debug üzenet\n", stderr);
     } else if (step.rfind("throws:", 0) == 0) {

@@ -290,7 +290,8 @@ void TPtraceProcessControl::CreateProcess(const QString& fileName) {
         FPidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     }
     ::ptrace(PTRACE_SETOPTIONS, pid, nullptr,
-             PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXIT | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL);
+             PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXIT | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL |
+                 PTRACE_O_TRACEFORK | PTRACE_O_TRACEVFORK);
     FWaiter = pthread_self();
     StartReader(errPipe[0]);
     HandleExecStop();
@@ -469,6 +470,11 @@ void TPtraceProcessControl::HandleStatus(pid_t tid, int status) {
     const int ptraceEvent = status >> 16;
 
     if (FThreads.find(tid) == FThreads.end()) {
+        if (!IsOurThread(tid)) {
+            // A forked child whose stop came before its parent's fork event.
+            ReleaseChild(tid, false);
+            return;
+        }
         // A new thread whose stop came before its creator's clone event.
         TResume resume;
         resume.FKind = TResume::rkContinue;
@@ -496,6 +502,25 @@ void TPtraceProcessControl::HandleStatus(pid_t tid, int status) {
             }
             if (got == child)
                 FDeferred.emplace_back(child, childStatus);
+        }
+        ContinueThread(tid, 0);
+        return;
+    }
+    if (signal == SIGTRAP &&
+        (ptraceEvent == PTRACE_EVENT_FORK || ptraceEvent == PTRACE_EVENT_VFORK)) {
+        unsigned long childPid = 0;
+        ::ptrace(PTRACE_GETEVENTMSG, tid, nullptr, &childPid);
+        const pid_t child = static_cast<pid_t>(childPid);
+        if (child > 0 && FReleasedChildren.erase(child) == 0) {
+            int childStatus = 0;
+            pid_t got;
+            do {
+                got = ::waitpid(child, &childStatus, __WALL);
+            } while (got < 0 && errno == EINTR);
+            if (got == child && WIFSTOPPED(childStatus)) {
+                ReleaseChild(child, ptraceEvent == PTRACE_EVENT_VFORK);
+                FReleasedChildren.erase(child);
+            }
         }
         ContinueThread(tid, 0);
         return;
@@ -537,6 +562,33 @@ void TPtraceProcessControl::HandleStatus(pid_t tid, int status) {
         }
     }
     HandleSignal(tid, signal);
+}
+
+bool TPtraceProcessControl::IsOurThread(pid_t tid) const {
+    QFile status(QStringLiteral("/proc/%1/status").arg(tid));
+    if (!status.open(QIODevice::ReadOnly))
+        return true;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("Tgid:"))
+            return line.mid(5).trimmed().toInt() == FPid;
+    return true;
+}
+
+void TPtraceProcessControl::ReleaseChild(pid_t child, bool sharesMemory) {
+    if (!sharesMemory) {
+        for (const auto& [address, bp] : FBreakpoints) {
+            errno = 0;
+            const long word =
+                ::ptrace(PTRACE_PEEKDATA, child, reinterpret_cast<void*>(address), nullptr);
+            if (errno != 0)
+                continue;
+            const uint64_t restored = (static_cast<uint64_t>(word) & ~uint64_t(0xff)) | bp.FSaved;
+            ::ptrace(PTRACE_POKEDATA, child, reinterpret_cast<void*>(address),
+                     reinterpret_cast<void*>(restored));
+        }
+    }
+    ::ptrace(PTRACE_DETACH, child, nullptr, nullptr);
+    FReleasedChildren.insert(child);
 }
 
 void TPtraceProcessControl::AddThread(pid_t tid, const TResume& resume) {

@@ -81,6 +81,10 @@ private:
     void HandleBreakpoint(pid_t tid, const TBreakpoint& bp, uint64_t rip);
     void HandleSignal(pid_t tid, int signal);
     void AddThread(pid_t tid, const TResume& resume);
+    // A process forked by the debuggee is not supervised: it gets back the
+    // bytes under our breakpoints and is let go.
+    void ReleaseChild(pid_t child, bool sharesMemory);
+    bool IsOurThread(pid_t tid) const;
     void Push(const TDebugEvent& event, const TResume& resume);
     void Push(const TDebugEvent& event);
     TDebugEvent NewEvent(uint32_t code, pid_t tid) const;
@@ -117,6 +121,7 @@ private:
     uint64_t FRDebug = 0;
 
     std::map<pid_t, TThreadState> FThreads;
+    std::set<pid_t> FReleasedChildren;
     std::deque<TPending> FPending;
     std::deque<std::pair<pid_t, int>> FDeferred;
     bool FHasCurrent = false;

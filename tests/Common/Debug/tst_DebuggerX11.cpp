@@ -116,7 +116,7 @@ private slots:
 
     void processThreadsModulesAndOutput() {
         TRun run;
-        RunScenario("debug,threads,library,quit", run);
+        RunScenario("debug,threads,library,fork,quit", run);
         QVERIFY(run.Created);
         QVERIFY(run.Exited);
         QCOMPARE(run.ExitCode, 0u);
@@ -129,6 +129,9 @@ private slots:
         QCOMPARE(std::count_if(run.Unloaded.cbegin(), run.Unloaded.cend(), plugin), 1);
         QVERIFY(run.Libraries.size() > 3); // Qt, the C++ runtime, libc, ...
         QVERIFY(run.Texts.contains(QStringLiteral("Tarvolin debug üzenet")));
+        // A forked child is not supervised, and our breakpoints do not
+        // follow it: it throws, loads a library and ends normally.
+        QVERIFY(run.Texts.contains(QStringLiteral("Gyermek kilépett: 0")));
         QVERIFY(run.Reports.isEmpty());
         // The log of the run.
         const QString pid = QString::number(run.ProcessId);
@@ -226,6 +229,29 @@ private slots:
         QVERIFY(!p->TakeScreenShot(image));
         QVERIFY(image.isNull());
         QVERIFY(!QFile::exists(QStringLiteral("/proc/%1/status").arg(pid)));
+    }
+
+    // Two programs supervised at once, each by its own debug thread.
+    void twoProgramsAtOnce() {
+        qputenv("TARVOLIN_DEMO_SCENARIO", "wait:300,caught,threads,quit");
+        TDebugger debugger;
+        TRun first;
+        TRun second;
+        TDebuggedProcess* a = debugger.DebugProcess(kClient, false);
+        TDebuggedProcess* b = debugger.DebugProcess(kClient, false);
+        Attach(a, first);
+        Attach(b, second);
+        a->Start();
+        b->Start();
+        QTRY_VERIFY_WITH_TIMEOUT(!a->IsRunning() && !b->IsRunning(), 60000);
+        for (const TRun* run : {&first, &second}) {
+            QVERIFY(run->Exited);
+            QCOMPARE(run->ExitCode, 0u);
+            QCOMPARE(run->Reports.size(), 1);
+            QCOMPARE(run->Reports.first().Message, QStringLiteral("Elkapott demó hiba"));
+        }
+        QVERIFY(first.ProcessId != second.ProcessId);
+        QCOMPARE(debugger.Count(), 2);
     }
 
     // Destroying the debugger with a program running ends the program.
