@@ -413,7 +413,19 @@ void TPtraceProcessControl::WaitForDebugEvent(TDebugEvent& event) {
                 continue;
             RaiseLastOSError(QStringLiteral("waitpid"), saved);
         }
-        HandleStatus(tid, status);
+        try {
+            HandleStatus(tid, status);
+        } catch (const EOSError& e) {
+            // The stop could not be handled: the thread goes on, and unless
+            // it simply died meanwhile the failure is reported as a system
+            // debugging error.
+            ::ptrace(PTRACE_CONT, tid, nullptr, nullptr);
+            if (e.ErrorCode() != ESRCH && !FTerminateRequested) {
+                TDebugEvent rip = NewEvent(RIP_EVENT, tid);
+                rip.RipError = static_cast<uint32_t>(e.ErrorCode());
+                Push(rip);
+            }
+        }
     }
 }
 
@@ -760,7 +772,13 @@ void TPtraceProcessControl::ContinueDebugEvent(uint32_t processId, uint32_t thre
     FHasCurrent = false;
     if (FCurrent.FEvent.DebugEventCode == OUTPUT_DEBUG_STRING_EVENT)
         FDebugTexts.remove(FCurrent.FEvent.DebugStringData);
-    Resume(FCurrent.FResume, status);
+    try {
+        Resume(FCurrent.FResume, status);
+    } catch (const EOSError& e) {
+        // A thread that died while stopped: its exit is collected later.
+        if (e.ErrorCode() != ESRCH)
+            throw;
+    }
 }
 
 void TPtraceProcessControl::Resume(const TResume& resume, uint32_t status) {
@@ -874,6 +892,8 @@ QByteArray TPtraceProcessControl::ReadProcessMemory(uint64_t address, int size) 
     iovec local{buffer.data(), static_cast<size_t>(size)};
     iovec remote{reinterpret_cast<void*>(address), static_cast<size_t>(size)};
     const ssize_t got = ::process_vm_readv(FPid, &local, 1, &remote, 1, 0);
+    if (got < 0 && errno == ESRCH)
+        RaiseLastOSError(QStringLiteral("process_vm_readv"), ESRCH);
     if (got != size) {
         // Memory of a thread that ptrace keeps stopped can still be read
         // through the process's memory file.
