@@ -38,6 +38,14 @@ __attribute__((noinline)) int DivideNumbers(int a, int b) {
     return a / b;
 }
 
+__attribute__((noinline)) int RecurseForever(int depth) {
+    volatile char buffer[256];
+    buffer[0] = static_cast<char>(depth);
+    if (depth < 0) // never: the stack runs out long before
+        return 0;
+    return RecurseForever(depth + 1) + buffer[0];
+}
+
 bool RunDemoStep(const std::string& step) {
     if (step == "caught") {
         try {
@@ -53,6 +61,8 @@ bool RunDemoStep(const std::string& step) {
     } else if (step == "divzero") {
         volatile int zero = 0;
         std::fprintf(stderr, "%d\n", DivideNumbers(1, zero));
+    } else if (step == "stack") {
+        std::fprintf(stderr, "%d\n", RecurseForever(0));
     } else if (step == "threads") {
         std::thread first([] { std::fputs("Szál 1 fut\n", stderr); });
         std::thread second([] { std::fputs("Szál 2 fut\n", stderr); });

@@ -11,7 +11,8 @@ public:
 
 // One step of a scenario; answers false for an unknown step. Steps:
 // "caught", "uncaught", "null", "divzero", "threads", "library", "debug",
-// "fork" (a child process that throws and loads a library),
+// "fork" (a child process that throws and loads a library), "stack" (runs
+// out of stack),
 // "throws:N" (N caught throws), "wait:MS" (keeps the event loop running),
 // "quit".
 bool RunDemoStep(const std::string& step);
@@ -20,3 +21,4 @@ bool RunDemoStep(const std::string& step);
 void ThrowDemoError(const char* message);
 int ReadThroughNull(int* pointer);
 int DivideNumbers(int a, int b);
+int RecurseForever(int depth);

@@ -59,6 +59,12 @@ bool TDebugThread::HasThread(uint32_t threadId) const {
     return FThreads.count(threadId) != 0;
 }
 
+TDebugThreadInfo* TDebugThread::FindThread(uint32_t threadId) const {
+    std::lock_guard<std::mutex> guard(FTablesLock);
+    auto it = FThreads.find(threadId);
+    return it != FThreads.end() ? it->second.get() : nullptr;
+}
+
 int TDebugThread::ThreadCount() const {
     std::lock_guard<std::mutex> guard(FTablesLock);
     return static_cast<int>(FThreads.size());

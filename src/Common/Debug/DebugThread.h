@@ -62,6 +62,9 @@ public:
     }
     // Locked lookups, safe from any thread.
     bool HasThread(uint32_t threadId) const;
+    // The record of a thread, or none; the record itself stays valid only
+    // while the thread lives (see Threads).
+    TDebugThreadInfo* FindThread(uint32_t threadId) const;
     int ThreadCount() const;
     int LibraryCount() const;
 

@@ -196,11 +196,7 @@ uint32_t TDebuggedProcess::Id() const {
 }
 
 TDebugThreadInfo* TDebuggedProcess::MainThread() const {
-    const auto& threads = FThread->Threads();
-    if (!FThread->HasThread(ProcessInfo().MainThreadId()))
-        return nullptr;
-    auto it = threads.find(ProcessInfo().MainThreadId());
-    return it != threads.end() ? it->second.get() : nullptr;
+    return FThread->FindThread(ProcessInfo().MainThreadId());
 }
 
 void TDebuggedProcess::RefreshTopWindow() {

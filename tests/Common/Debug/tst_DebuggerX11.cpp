@@ -210,6 +210,17 @@ private slots:
         QVERIFY(run.Exited);
     }
 
+    void stackOverflow() {
+        TRun run;
+        RunScenario("stack", run);
+        QCOMPARE(run.Reports.size(), 1);
+        QCOMPARE(run.Reports.first().ClassName, QStringLiteral("EStackOverflow"));
+        QCOMPARE(run.Reports.first().Message, QStringLiteral("Stack overflow"));
+        QVERIFY(FirstResolved(run.Reports.first().CallStack)
+                    .contains(QLatin1String("RecurseForever(int)")));
+        QVERIFY(run.Exited);
+    }
+
     void windowScreenshotAndTerminate() {
         qputenv("TARVOLIN_DEMO_SCENARIO", "");
         TDebugger debugger;
