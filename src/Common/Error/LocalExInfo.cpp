@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
@@ -89,12 +90,19 @@ QString Demangle(const char* name) {
 extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destructor)(void*)) {
     if (GRecording.load(std::memory_order_relaxed)) {
         TRaiseTrace& trace = GLastTrace;
-        std::array<void*, 65> frames{};
+        std::array<void*, 72> frames{};
         const int count = ::backtrace(frames.data(), static_cast<int>(frames.size()));
-        // The first frame is this function.
-        trace.FCount = count > 1 ? count - 1 : 0;
+        // The trace starts at the throwing function: the frames before it
+        // belong to this function (and to whatever wraps the unwinder).
+        void* const thrower = __builtin_return_address(0);
+        int first = 0;
+        while (first < count && frames[static_cast<size_t>(first)] != thrower)
+            ++first;
+        if (first == count)
+            first = count > 0 ? 1 : 0;
+        trace.FCount = std::min(count - first, static_cast<int>(trace.FFrames.size()));
         for (int i = 0; i < trace.FCount; ++i)
-            trace.FFrames[static_cast<size_t>(i)] = frames[static_cast<size_t>(i + 1)];
+            trace.FFrames[static_cast<size_t>(i)] = frames[static_cast<size_t>(first + i)];
     }
     const TThrow real = RealThrow();
     if (real == nullptr)
