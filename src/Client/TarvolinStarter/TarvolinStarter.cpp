@@ -1,6 +1,49 @@
+// The Tarvolin Starter's program file.
+
+#include "Client/TarvolinStarter/Main/Ui/TarvolinStarterStartup.h"
+#include "Client/TarvolinStarter/Packages/TarvolinStarterSelfUpdater.h"
+#include "Common/Config/Config.h"
+#include "Common/Error/CustomException.h"
+#include "Common/Error/Ui/ErrorPresenter.h"
+#include "Common/Session/DefaultPrompt.h"
+#include "Common/Session/Ui/PasswordForms.h"
+#include "Platform/Runtime/TerminationSignals.h"
+
 #include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The single-instance identity; also the starter's package name.
+    QApplication::setApplicationName(QStringLiteral("TarvolinStarter"));
+
+    TTerminationSignals terminationSignals;
+    TMessageBoxPresenter presenter;
+    SetExceptionPresenter(&presenter);
+    TPasswordDialogs passwordDialogs;
+    SetDefaultPasswordPrompt(&passwordDialogs);
+    struct PresenterGuard {
+        ~PresenterGuard() {
+            SetDefaultPasswordPrompt(nullptr);
+            SetExceptionPresenter(nullptr);
+        }
+    } presenterGuard;
+
+    // The configuration and the folders are read before anything else; a
+    // configuration file that cannot be read stops the start.
+    try {
+        Config();
+        PathHelper();
+    } catch (const std::exception& e) {
+        ShowException(e);
+        return 1;
+    }
+
+    TTarvolinStarterSelfUpdater updater;
+    if (!updater.CanRunApplication())
+        return 0;
+    TTarvolinStarterStartup startup;
+    startup.RunApplication();
     return 0;
 }

@@ -15,26 +15,33 @@
 
 namespace {
 
-const QString kDisplayNames = QStringLiteral(
-    "piNone=\n"
-    "piRuntime=Program\n"
-    "piCurrent=Aktuális\n"
-    "piAppData=Globális program adatok\n"
-    "piLocalAppData=Helyi program adatok\n"
-    "piTempData=Ideiglenes\n"
-    "piLocalDesktop=Helyi asztal\n"
-    "piLocalStartMenu=Helyi Start menü\n"
-    "piTarvolinStarter=Tarvolin indítópult\n"
-    "piPackageFiles=Szerver csomagok\n"
-    "piDownloadedFiles=Letöltött csomagok\n"
-    "piClientErrorRiports=Kliens hibajegyek\n"
-    "piServerErrorRiports=Szerver hibajegyek");
+const QString kDisplayNames = QStringLiteral("piNone=\n"
+                                             "piRuntime=Program\n"
+                                             "piCurrent=Aktuális\n"
+                                             "piAppData=Globális program adatok\n"
+                                             "piLocalAppData=Helyi program adatok\n"
+                                             "piTempData=Ideiglenes\n"
+                                             "piLocalDesktop=Helyi asztal\n"
+                                             "piLocalStartMenu=Helyi Start menü\n"
+                                             "piTarvolinStarter=Tarvolin indítópult\n"
+                                             "piPackageFiles=Szerver csomagok\n"
+                                             "piDownloadedFiles=Letöltött csomagok\n"
+                                             "piClientErrorRiports=Kliens hibajegyek\n"
+                                             "piServerErrorRiports=Szerver hibajegyek");
 
-const char* const kPathNames[] = {
-    "piNone",           "piRuntime",         "piCurrent",         "piAppData",
-    "piLocalAppData",   "piTempData",        "piLocalDesktop",    "piLocalStartMenu",
-    "piTarvolinStarter", "piPackageFiles",   "piDownloadedFiles", "piClientErrorRiports",
-    "piServerErrorRiports"};
+const char* const kPathNames[] = {"piNone",
+                                  "piRuntime",
+                                  "piCurrent",
+                                  "piAppData",
+                                  "piLocalAppData",
+                                  "piTempData",
+                                  "piLocalDesktop",
+                                  "piLocalStartMenu",
+                                  "piTarvolinStarter",
+                                  "piPackageFiles",
+                                  "piDownloadedFiles",
+                                  "piClientErrorRiports",
+                                  "piServerErrorRiports"};
 
 QString ElementText(const QDomElement& e, const QString& fileName) {
     for (QDomNode n = e.firstChild(); !n.isNull(); n = n.nextSibling()) {
@@ -88,19 +95,21 @@ void TConfig::LoadFromFile(const QString& fileName) {
     if (!file.exists())
         return;
     if (!file.open(QIODevice::ReadOnly))
-        throw ECustom(QStringLiteral("Hibás konfigurációs fájl"),
-                      FixArticle(QStringLiteral("A(z) %1 fájl nem olvasható: %2.")
-                                     .arg(name, file.errorString())));
+        throw ECustom(
+            QStringLiteral("Hibás konfigurációs fájl"),
+            FixArticle(
+                QStringLiteral("A(z) %1 fájl nem olvasható: %2.").arg(name, file.errorString())));
     QDomDocument doc;
     QString error;
     int line = 0;
     int column = 0;
     if (!doc.setContent(&file, &error, &line, &column))
-        throw ECustom(QStringLiteral("Hibás konfigurációs fájl"),
-                      FixArticle(QStringLiteral("A(z) %1 fájl nem olvasható: %2 (%3. sor, %4. oszlop).")
-                                     .arg(name, error)
-                                     .arg(line)
-                                     .arg(column)));
+        throw ECustom(
+            QStringLiteral("Hibás konfigurációs fájl"),
+            FixArticle(QStringLiteral("A(z) %1 fájl nem olvasható: %2 (%3. sor, %4. oszlop).")
+                           .arg(name, error)
+                           .arg(line)
+                           .arg(column)));
     QDomElement root;
     for (QDomNode n = doc.firstChild(); !n.isNull(); n = n.nextSibling()) {
         if (n.isElement() && n.toElement().tagName() == QLatin1String("Tarvolin")) {
@@ -137,7 +146,9 @@ void TConfig::LoadFromFile(const QString& fileName) {
     }
 }
 
-TPathHelper::TPathHelper(const TConfig& config) : FConfig(config) { LoadPaths(); }
+TPathHelper::TPathHelper(const TConfig& config) : FConfig(config) {
+    LoadPaths();
+}
 
 void TPathHelper::LoadPaths() {
     auto withTarvolin = [](const QString& systemFolder) {
@@ -166,8 +177,8 @@ void TPathHelper::LoadPaths() {
     FPathList[piTarvolinStarter] = QStringLiteral("/opt/Tarvolin");
     FPathList[piPackageFiles] =
         IncludeTrailingPathDelimiter(FPathList[piAppData]) + QStringLiteral("Package Files");
-    FPathList[piDownloadedFiles] =
-        IncludeTrailingPathDelimiter(FPathList[piLocalAppData]) + QStringLiteral("Downloaded Files");
+    FPathList[piDownloadedFiles] = IncludeTrailingPathDelimiter(FPathList[piLocalAppData]) +
+                                   QStringLiteral("Downloaded Files");
     FPathList[piClientErrorRiports] =
         IncludeTrailingPathDelimiter(FPathList[piLocalAppData]) + QStringLiteral("Errors");
     FPathList[piServerErrorRiports] =
@@ -180,7 +191,9 @@ QString TPathHelper::GetPath(TPathType type) const {
     return IncludeTrailingPathDelimiter(FPathList[type]);
 }
 
-QString TPathHelper::EnumeratorName(TPathType type) { return QLatin1String(kPathNames[type]); }
+QString TPathHelper::EnumeratorName(TPathType type) {
+    return QLatin1String(kPathNames[type]);
+}
 
 QString TPathHelper::GetPathDisplayName(TPathType type) const {
     const QString key = EnumeratorName(type);

@@ -13,12 +13,13 @@ std::atomic<IExceptionPresenter*> gPresenter{nullptr};
 const QString kDefaultCaption = QStringLiteral("Hiba történt");
 } // namespace
 
-ECustom::ECustom(const QString& title, const QString& message)
-    : Exception(message), FTitle(title) {
+ECustom::ECustom(const QString& title, const QString& message) : Exception(message), FTitle(title) {
     TV_ASSERT(!message.isEmpty());
 }
 
-void ECustom::ShowException(const std::exception& error) { ::ShowException(error); }
+void ECustom::ShowException(const std::exception& error) {
+    ::ShowException(error);
+}
 void ECustom::ShowException(const std::exception& error, const QString& caption) {
     ::ShowException(error, caption);
 }
@@ -26,8 +27,12 @@ void ECustom::ShowException(const std::exception& error, const QString& caption,
                             const QString& titleFmt, const QString& messageFmt) {
     ::ShowException(error, caption, titleFmt, messageFmt);
 }
-void ECustom::ShowException() const { ::ShowException(*this); }
-void ECustom::ShowException(const QString& caption) const { ::ShowException(*this, caption); }
+void ECustom::ShowException() const {
+    ::ShowException(*this);
+}
+void ECustom::ShowException(const QString& caption) const {
+    ::ShowException(*this, caption);
+}
 void ECustom::ShowException(const QString& caption, const QString& titleFmt,
                             const QString& messageFmt) const {
     ::ShowException(*this, caption, titleFmt, messageFmt);

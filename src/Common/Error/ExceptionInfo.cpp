@@ -11,7 +11,9 @@ const QString kMessageTemplate =
     QStringLiteral("A művelet sajnos a(z) %s hiba miatt megszakadt és nem sikerült. Javítsa ki "
                    "a hibát, és próbálja újra.");
 
-bool IsTrimmable(QChar c) { return c.isSpace() || c.category() == QChar::Other_Control; }
+bool IsTrimmable(QChar c) {
+    return c.isSpace() || c.category() == QChar::Other_Control;
+}
 } // namespace
 
 void SetListValue(QStringList& lines, const QString& name, const QString& value) {
@@ -70,7 +72,9 @@ void TExceptionInfo::SetParams(const QString& className, const QString& title,
     CollectCallStack();
 }
 
-void TExceptionInfo::CollectCallStack() { FCallStack.clear(); }
+void TExceptionInfo::CollectCallStack() {
+    FCallStack.clear();
+}
 
 QString TExceptionInfo::ProperMsgEnding(const QString& message) {
     QString text = FixArticle(message);

@@ -18,7 +18,9 @@ QString GetModuleFileName() {
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
 }
 
-QString GetExecutableVersion() { return ReadFileVersionNote(GetModuleFileName()); }
+QString GetExecutableVersion() {
+    return ReadFileVersionNote(GetModuleFileName());
+}
 
 QString GetExecutableVersionText() {
     return QCoreApplication::translate("SysUtilsEx", "Verzió: %1").arg(GetExecutableVersion());
@@ -42,7 +44,9 @@ bool IsUserAdmin() {
     return false;
 }
 
-bool EnvironmentVariableExists(const QString& name) { return qEnvironmentVariableIsSet(name.toLocal8Bit().constData()); }
+bool EnvironmentVariableExists(const QString& name) {
+    return qEnvironmentVariableIsSet(name.toLocal8Bit().constData());
+}
 
 QString GetEnvironmentVariable(const QString& name) {
     return qEnvironmentVariable(name.toLocal8Bit().constData());
@@ -55,7 +59,9 @@ void SetEnvironmentVariable(const QString& name, const QString& value) {
         qputenv(name.toLocal8Bit().constData(), value.toLocal8Bit());
 }
 
-void ClearEnvironmentVariable(const QString& name) { qunsetenv(name.toLocal8Bit().constData()); }
+void ClearEnvironmentVariable(const QString& name) {
+    qunsetenv(name.toLocal8Bit().constData());
+}
 
 void PrependToPath(const QString& folder) {
     QStringList entries =

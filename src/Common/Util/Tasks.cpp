@@ -15,16 +15,22 @@ std::function<void()>& CentralHandler() {
 
 TTask::TTask(const QString& caption) : FCaption(caption) {}
 
-QString TTask::TypeName() const { return ClassNameOf(typeid(*this)); }
+QString TTask::TypeName() const {
+    return ClassNameOf(typeid(*this));
+}
 
-QString TTask::Caption() const { return FCaption.isEmpty() ? TypeName() : FCaption; }
+QString TTask::Caption() const {
+    return FCaption.isEmpty() ? TypeName() : FCaption;
+}
 
 TMethodTask::TMethodTask(const QString& caption, TProc proc)
     : TTask(caption), FProc(std::move(proc)) {
     TV_ASSERT(FProc != nullptr);
 }
 
-void TMethodTask::Execute() { FProc(); }
+void TMethodTask::Execute() {
+    FProc();
+}
 
 TStartupTask::TStartupTask(ISubProgress* owner, const QString& caption, TProc proc)
     : TMethodTask(caption, std::move(proc)), FOwner(owner) {
@@ -40,7 +46,9 @@ void TStartupTask::DoProgress(const QString& message, int min, int max, int posi
     FOwner->DoSubProgress(message, min, max, position);
 }
 
-bool TTasksEnumerator::MoveNext() { return ++FIndex < FList.Count(); }
+bool TTasksEnumerator::MoveNext() {
+    return ++FIndex < FList.Count();
+}
 
 TTask* TTasksEnumerator::Current() const {
     TV_ASSERT(FIndex >= 0 && FIndex < FList.Count());

@@ -3,8 +3,8 @@
 // The runtime's exception family: every failure of the program is an
 // exception derived from Exception, which carries a message text.
 
-#include <QString>
 #include <QByteArray>
+#include <QString>
 #include <exception>
 #include <typeinfo>
 
@@ -33,9 +33,12 @@ private:
     QByteArray FWhat;
 };
 
+// NOLINTBEGIN(bugprone-macro-parentheses): class names cannot be parenthesised.
 // Declares the copy-raise of an exception class.
 #define TV_EXCEPTION_RAISE(Class)                                                                  \
-    [[noreturn]] void Raise() const override { throw *this; }
+    [[noreturn]] void Raise() const override {                                                     \
+        throw *this;                                                                               \
+    }
 
 // Declares an exception class with the inherited constructors.
 #define TV_DECLARE_EXCEPTION(Class, Base)                                                          \
@@ -44,6 +47,8 @@ private:
         using Base::Base;                                                                          \
         TV_EXCEPTION_RAISE(Class)                                                                  \
     }
+
+// NOLINTEND(bugprone-macro-parentheses)
 
 // The silent abort: never shown to the user.
 TV_DECLARE_EXCEPTION(EAbort, Exception);

@@ -67,7 +67,8 @@ private slots:
                  QString("/srv/tarvolin/user/Downloaded Files/"));
         QCOMPARE(paths.GetPath(TPathHelper::piClientErrorRiports),
                  QString("/srv/tarvolin/user/Errors/"));
-        QCOMPARE(paths.GetPath(TPathHelper::piServerErrorRiports), QString("/var/lib/Tarvolin/Errors/"));
+        QCOMPARE(paths.GetPath(TPathHelper::piServerErrorRiports),
+                 QString("/var/lib/Tarvolin/Errors/"));
     }
 
     void foreignRoot() {
@@ -101,8 +102,10 @@ private slots:
         QDir::setCurrent(FDir.path());
         QCOMPARE(paths.GetPath(TPathHelper::piCurrent), QDir::currentPath() + "/");
         QDir::setCurrent(before);
-        QCOMPARE(paths.GetPathDisplayName(TPathHelper::piTarvolinStarter), QString("Tarvolin indítópult"));
-        QCOMPARE(paths.GetPathDisplayName(TPathHelper::piLocalStartMenu), QString("Helyi Start menü"));
+        QCOMPARE(paths.GetPathDisplayName(TPathHelper::piTarvolinStarter),
+                 QString("Tarvolin indítópult"));
+        QCOMPARE(paths.GetPathDisplayName(TPathHelper::piLocalStartMenu),
+                 QString("Helyi Start menü"));
         QCOMPARE(paths.GetPathDisplayName(TPathHelper::piNone), QString());
     }
 };

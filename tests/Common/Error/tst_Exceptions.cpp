@@ -63,7 +63,8 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("oracle");
         QTest::addColumn<bool>("ssh");
-        QTest::newRow("lower-case ora") << "ora-03113: end-of-file on communication channel" << true << false;
+        QTest::newRow("lower-case ora")
+            << "ora-03113: end-of-file on communication channel" << true << false;
         QTest::newRow("12571") << "ORA-12571: TNS:packet writer failure" << true << false;
         QTest::newRow("other ora") << "ORA-01017: invalid username/password" << false << false;
         QTest::newRow("ssh send") << "Cannot send data to server" << false << true;
@@ -133,10 +134,14 @@ private slots:
     void properEnding_data() {
         QTest::addColumn<QString>("in");
         QTest::addColumn<QString>("out");
-        QTest::newRow("adds dot") << "Kész" << "Kész.";
-        QTest::newRow("keeps dot") << "Kész." << "Kész.";
-        QTest::newRow("trims first") << "Kész.  \r\n" << "Kész.";
-        QTest::newRow("article") << "a(z) ablak" << "az ablak.";
+        QTest::newRow("adds dot") << "Kész"
+                                  << "Kész.";
+        QTest::newRow("keeps dot") << "Kész."
+                                   << "Kész.";
+        QTest::newRow("trims first") << "Kész.  \r\n"
+                                     << "Kész.";
+        QTest::newRow("article") << "a(z) ablak"
+                                 << "az ablak.";
     }
     void properEnding() {
         QFETCH(QString, in);
@@ -153,7 +158,8 @@ private slots:
         QCOMPARE(lines.size(), 8);
         QCOMPARE(lines[0], QString("Hiba típus=EConvertError")); // replaced, not added
         QCOMPARE(lines[1], QString("Hiba információk"));
-        QVERIFY(lines[3].startsWith("Hiba időpontja=" + info.Time().toString("yyyy.MM.dd HH:mm:ss:")));
+        QVERIFY(
+            lines[3].startsWith("Hiba időpontja=" + info.Time().toString("yyyy.MM.dd HH:mm:ss:")));
         QCOMPARE(lines[4], QString("Hiba üzenet=Hibás szám"));
         QCOMPARE(lines[5], QString(80, '-'));
         QCOMPARE(lines[6], QString("Hívási lánc"));

@@ -14,18 +14,29 @@ private slots:
     void fixArticle_data() {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("vowel") << "A(z) ablak" << "Az ablak";
-        QTest::newRow("lower consonant") << "a(z) kép" << "a kép";
-        QTest::newRow("long vowel capital") << "A(z) Öt" << "Az Öt";
-        QTest::newRow("single consonant at end") << "A(z) k" << "A k";
-        QTest::newRow("only spaces after marker") << "x A(z)   " << "x A(z)   ";
-        QTest::newRow("markers after a trailing one stay") << "A(z) alma A(z) " << "Az alma A(z) ";
-        QTest::newRow("digit counts as consonant") << "A(z) 3" << "A 3";
-        QTest::newRow("no marker") << "Semmi" << "Semmi";
-        QTest::newRow("two markers") << "A(z) ég és a(z) föld" << "Az ég és a föld";
+        QTest::newRow("vowel") << "A(z) ablak"
+                               << "Az ablak";
+        QTest::newRow("lower consonant") << "a(z) kép"
+                                         << "a kép";
+        QTest::newRow("long vowel capital") << "A(z) Öt"
+                                            << "Az Öt";
+        QTest::newRow("single consonant at end") << "A(z) k"
+                                                 << "A k";
+        QTest::newRow("only spaces after marker") << "x A(z)   "
+                                                  << "x A(z)   ";
+        QTest::newRow("markers after a trailing one stay") << "A(z) alma A(z) "
+                                                           << "Az alma A(z) ";
+        QTest::newRow("digit counts as consonant") << "A(z) 3"
+                                                   << "A 3";
+        QTest::newRow("no marker") << "Semmi"
+                                   << "Semmi";
+        QTest::newRow("two markers") << "A(z) ég és a(z) föld"
+                                     << "Az ég és a föld";
         QTest::newRow("no-break space") << QString("A(z)\u00A0egér") << QString("Az\u00A0egér");
-        QTest::newRow("upper marker") << "A(Z) Ű" << "Az Ű";
-        QTest::newRow("template") << "A(z) környezetek betöltése." << "A környezetek betöltése.";
+        QTest::newRow("upper marker") << "A(Z) Ű"
+                                      << "Az Ű";
+        QTest::newRow("template") << "A(z) környezetek betöltése."
+                                  << "A környezetek betöltése.";
     }
     void fixArticle() {
         QFETCH(QString, input);
@@ -37,13 +48,20 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<int>("sign");
-        QTest::newRow("equal") << "1.0" << "1.0" << 0;
-        QTest::newRow("shorter") << "1.0" << "1.0.1" << -1;
-        QTest::newRow("folded letters") << "1.A" << "1.a" << 0;
-        QTest::newRow("greater") << "1.1" << "1.0" << 1;
-        QTest::newRow("length wins") << "1.10" << "1.9" << 1;
-        QTest::newRow("empty is lowest") << "" << "0" << -1;
-        QTest::newRow("same length as text") << "2.0" << "1.9" << 1;
+        QTest::newRow("equal") << "1.0"
+                               << "1.0" << 0;
+        QTest::newRow("shorter") << "1.0"
+                                 << "1.0.1" << -1;
+        QTest::newRow("folded letters") << "1.A"
+                                        << "1.a" << 0;
+        QTest::newRow("greater") << "1.1"
+                                 << "1.0" << 1;
+        QTest::newRow("length wins") << "1.10"
+                                     << "1.9" << 1;
+        QTest::newRow("empty is lowest") << ""
+                                         << "0" << -1;
+        QTest::newRow("same length as text") << "2.0"
+                                             << "1.9" << 1;
     }
     void compareVersions() {
         QFETCH(QString, a);
@@ -99,8 +117,10 @@ private slots:
     }
 
     void format() {
-        QCOMPARE(Format("%.2d: %s (%u): %s", {3, "Unit", 42u, "Proc"}), QString("03: Unit (42): Proc"));
-        QCOMPARE(Format("External exception %x", {0xC0000005u}), QString("External exception C0000005"));
+        QCOMPARE(Format("%.2d: %s (%u): %s", {3, "Unit", 42u, "Proc"}),
+                 QString("03: Unit (42): Proc"));
+        QCOMPARE(Format("External exception %x", {0xC0000005u}),
+                 QString("External exception C0000005"));
         QCOMPARE(Format("100%% %s", {"kész"}), QString("100% kész"));
     }
 };

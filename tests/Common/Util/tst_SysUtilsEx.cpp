@@ -4,9 +4,9 @@
 #include "Platform/Runtime/VersionNote.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QRegularExpression>
 #include <QUrl>
 #include <unistd.h>
 
@@ -17,12 +17,21 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("inserted first") << "/usr/bin:/bin" << "/opt/7Zip" << "/opt/7Zip:/usr/bin:/bin";
-        QTest::newRow("already there") << "/usr/bin:/opt/7Zip" << "/opt/7Zip" << "/usr/bin:/opt/7Zip";
-        QTest::newRow("case matters, case kept") << "/Opt/Bin:/usr/bin" << "/opt/bin"
+        QTest::newRow("inserted first") << "/usr/bin:/bin"
+                                        << "/opt/7Zip"
+                                        << "/opt/7Zip:/usr/bin:/bin";
+        QTest::newRow("already there") << "/usr/bin:/opt/7Zip"
+                                       << "/opt/7Zip"
+                                       << "/usr/bin:/opt/7Zip";
+        QTest::newRow("case matters, case kept") << "/Opt/Bin:/usr/bin"
+                                                 << "/opt/bin"
                                                  << "/opt/bin:/Opt/Bin:/usr/bin";
-        QTest::newRow("empty entries dropped") << "::/usr/bin::" << "/x" << "/x:/usr/bin";
-        QTest::newRow("empty path") << "" << "/x" << "/x";
+        QTest::newRow("empty entries dropped") << "::/usr/bin::"
+                                               << "/x"
+                                               << "/x:/usr/bin";
+        QTest::newRow("empty path") << ""
+                                    << "/x"
+                                    << "/x";
     }
     void prependToPath() {
         QFETCH(QString, path);
@@ -49,19 +58,23 @@ private slots:
         // Our executables carry their version; other files have none.
         const QString starter = QStringLiteral(TV_BINARY_DIR "/bin/TarvolinStarter");
         QVERIFY(QFile::exists(starter));
-        QVERIFY(QRegularExpression("^\\d+\\.\\d+\\.\\d+\\.\\d+$").match(ReadFileVersionNote(starter)).hasMatch());
+        QVERIFY(QRegularExpression("^\\d+\\.\\d+\\.\\d+\\.\\d+$")
+                    .match(ReadFileVersionNote(starter))
+                    .hasMatch());
         QCOMPARE(ReadFileVersionNote("/bin/sh"), QString());
         QCOMPARE(ReadFileVersionNote("/nonexistent"), QString());
         QTemporaryDir dir;
         QFile junk(dir.filePath("junk"));
         junk.open(QIODevice::WriteOnly);
-        junk.write("\x7f" "ELF garbage that is far too short");
+        junk.write("\x7f"
+                   "ELF garbage that is far too short");
         junk.close();
         QCOMPARE(ReadFileVersionNote(junk.fileName()), QString());
     }
 
     void mailUrl() {
-        const QString url = BuildMailToUrl("support@tarvolin.invalid", "Hiba & kérdés", "1. sor\r\n2=3");
+        const QString url =
+            BuildMailToUrl("support@tarvolin.invalid", "Hiba & kérdés", "1. sor\r\n2=3");
         QVERIFY(url.startsWith("mailto:support@tarvolin.invalid?subject="));
         const QUrl parsed(url);
         QCOMPARE(parsed.scheme(), QString("mailto"));

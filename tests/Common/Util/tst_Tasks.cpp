@@ -88,9 +88,8 @@ private slots:
         TTasks tasks;
         QVERIFY_THROWS_EXCEPTION(EAssertionFailed, tasks.Add(nullptr));
         QVERIFY_THROWS_EXCEPTION(EAssertionFailed, TMethodTask("x", nullptr));
-        tasks.AddNew<TMethodTask>("add while running", [&] {
-            tasks.Add(std::make_unique<TMethodTask>("late", [] {}));
-        });
+        tasks.AddNew<TMethodTask>("add while running",
+                                  [&] { tasks.Add(std::make_unique<TMethodTask>("late", [] {})); });
         QVERIFY_THROWS_EXCEPTION(EAssertionFailed, tasks.Execute());
     }
 

@@ -23,15 +23,6 @@ void CenterOn(QWidget* window, QWidget* owner) {
         window->move(area.center() - window->rect().center());
 }
 
-void SetPopupParent(QWidget* window, QWidget* parent) {
-    if (parent == nullptr)
-        return;
-    window->winId();
-    parent->winId();
-    if (window->windowHandle() != nullptr)
-        window->windowHandle()->setTransientParent(parent->window()->windowHandle());
-}
-
 void BringToFront(QWidget* window) {
     if (window != nullptr && window->isVisible()) {
         window->raise();
@@ -115,7 +106,9 @@ TSimpleProgressForm::TSimpleProgressForm(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
 }
 
-void TSimpleProgressForm::closeEvent(QCloseEvent* event) { event->ignore(); }
+void TSimpleProgressForm::closeEvent(QCloseEvent* event) {
+    event->ignore();
+}
 
 void TSimpleProgressForm::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
@@ -258,7 +251,8 @@ std::unique_ptr<TSimpleProgressForm> TStartupTasks::CreateProgressForm() {
     auto* label = new QLabel(form.get());
     label->setObjectName(QStringLiteral("SubTaskLabel"));
     label->setAlignment(Qt::AlignCenter);
-    label->setGeometry(8, bar->y() + bar->height() + 8, width - 16, label->fontMetrics().height() + 2);
+    label->setGeometry(8, bar->y() + bar->height() + 8, width - 16,
+                       label->fontMetrics().height() + 2);
     auto* sub = new QProgressBar(form.get());
     sub->setObjectName(QStringLiteral("SubProgressBar"));
     sub->setTextVisible(false);
@@ -332,14 +326,11 @@ TProgressForm::~TProgressForm() {
     BringToFront(FPopupParent);
 }
 
-std::unique_ptr<TProgressForm> TProgressForm::ShowProgress(const QString& caption,
-                                                           const QString& message, bool modal,
-                                                           bool show) {
+std::unique_ptr<TProgressForm>
+TProgressForm::ShowProgress(const QString& caption, const QString& message, bool modal, bool show) {
     std::unique_ptr<TProgressForm> form;
     RunOnMainThread([&] {
-        QWidget* owner = QApplication::activeWindow();
-        if (owner == nullptr)
-            owner = ApplicationMainForm();
+        QWidget* owner = DefaultPopupParent();
         if (modal) {
             TWindowDisabler disabler;
             form = std::make_unique<TProgressForm>(owner);

@@ -117,8 +117,8 @@ public:
 
     // Creates, fills and (when AShow) shows a progress window owned by the
     // active window (or the main window). A modal one disables the others.
-    static std::unique_ptr<TProgressForm> ShowProgress(const QString& caption, const QString& message, bool modal,
-                                                       bool show);
+    static std::unique_ptr<TProgressForm>
+    ShowProgress(const QString& caption, const QString& message, bool modal, bool show);
     TProgressFrame* Frame() const { return FFrame; }
     bool IsModalProgress() const { return !FDisabled.isEmpty(); }
 

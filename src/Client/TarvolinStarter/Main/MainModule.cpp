@@ -1,0 +1,64 @@
+#include "Client/TarvolinStarter/Main/MainModule.h"
+
+#include "Common/Environments/Environments.h"
+#include "Common/Session/DefaultPrompt.h"
+#include "Common/Session/Sessions.h"
+
+#include <QCoreApplication>
+
+std::unique_ptr<TMainModule> MainModule;
+
+TMainModule::TMainModule(QObject* owner) : QObject(owner) {
+    setObjectName(QStringLiteral("MainModule"));
+    Environments = TItem::Create<TEnvironments>(this);
+    Environments->setObjectName(QStringLiteral("Environments"));
+    Sessions = TItem::Create<TSessions>(this);
+    Sessions->setObjectName(QStringLiteral("Sessions"));
+    Sessions->SetPrompt(DefaultPasswordPrompt());
+    auto action = [this](const char* name, const char* caption) {
+        auto* a = new QAction(QCoreApplication::translate("TMainModule", caption), this);
+        a->setObjectName(QLatin1String(name));
+        return a;
+    };
+    ActionConnect = action("ActionConnect", "Bejelentkezés");
+    ActionDisconnect = action("ActionDisconnect", "Kijelentkezés");
+    ActionDisconnect->setEnabled(false);
+    ActionStartTarvolin = action("ActionStartTarvolin", "Új Tarvolin kliens indítása");
+    ActionShowMain = action("ActionShowMain", "Indítópult mutatása");
+    ActionExit = action("ExitMenu", "Kilépés");
+    connect(ActionDisconnect, &QAction::triggered, this, [this] { Disconnect(); });
+    connect(ActionExit, &QAction::triggered, this, [] { QCoreApplication::quit(); });
+}
+
+TMainModule::~TMainModule() {
+    Disconnect();
+}
+
+void TMainModule::SetAutoStartTarvolin(bool value) {
+    if (FAutoStartTarvolin != value) {
+        FAutoStartTarvolin = value;
+        emit SettingsChanged();
+    }
+}
+
+void TMainModule::SetShowExitedProcesses(bool value) {
+    if (FShowExitedProcesses != value) {
+        FShowExitedProcesses = value;
+        emit SettingsChanged();
+    }
+}
+
+void TMainModule::SetExitAfterLastProcessExit(bool value) {
+    if (FExitAfterLastProcessExit != value) {
+        FExitAfterLastProcessExit = value;
+        emit SettingsChanged();
+    }
+}
+
+void TMainModule::Disconnect() {
+    if (!FConnected)
+        return;
+    FConnected = false;
+    ActionConnect->setEnabled(true);
+    ActionDisconnect->setEnabled(false);
+}
