@@ -1,5 +1,6 @@
 #include "DemoScenarios.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -61,6 +62,9 @@ bool RunDemoStep(const std::string& step) {
     } else if (step == "divzero") {
         volatile int zero = 0;
         std::fprintf(stderr, "%d\n", DivideNumbers(1, zero));
+    } else if (step.rfind("signal:", 0) == 0) {
+        std::raise(std::atoi(step.c_str() + 7));
+        std::fputs("Jelzés után\n", stderr);
     } else if (step == "stack") {
         std::fprintf(stderr, "%d\n", RecurseForever(0));
     } else if (step == "threads") {

@@ -12,7 +12,7 @@ public:
 // One step of a scenario; answers false for an unknown step. Steps:
 // "caught", "uncaught", "null", "divzero", "threads", "library", "debug",
 // "fork" (a child process that throws and loads a library), "stack" (runs
-// out of stack),
+// out of stack), "signal:N" (raises signal N),
 // "throws:N" (N caught throws), "wait:MS" (keeps the event loop running),
 // "quit".
 bool RunDemoStep(const std::string& step);
