@@ -85,6 +85,13 @@ QStringList TDebuggedProcess::DebugLines() const {
 }
 
 void TDebuggedProcess::HandOver(const std::function<void()>& work) {
+    {
+        std::lock_guard<std::mutex> guard(FHandOver->FLock);
+        if (FHandOver->FClosing)
+            return;
+    }
+    // Without an application object (or on the main thread itself) the work
+    // runs here.
     if (IsMainThread()) {
         work();
         return;
