@@ -1026,7 +1026,6 @@ int TPtraceProcessControl::SyncModules(pid_t tid) {
             unload.BaseOfDll = it->first;
             Push(unload);
             ++queued;
-            FModuleFiles.remove(it->first);
             it = FModules.erase(it);
         } else {
             ++it;
@@ -1036,7 +1035,6 @@ int TPtraceProcessControl::SyncModules(pid_t tid) {
         if (FModules.count(base) != 0)
             continue;
         FModules[base] = nameAddress;
-        FModuleFiles[base] = files.value(base);
         TDebugEvent load = NewEvent(LOAD_DLL_DEBUG_EVENT, tid);
         load.BaseOfDll = base;
         load.ImageName = nameAddress;

@@ -128,7 +128,6 @@ private:
     TPending FCurrent;
     std::map<uint64_t, TBreakpoint> FBreakpoints;
     std::map<uint64_t, uint64_t> FModules; // base -> address of its name pointer
-    QMap<uint64_t, QString> FModuleFiles;
     bool FRuntimeWatched = false;
     uint64_t FRuntimeStart = 0;
     uint64_t FRuntimeEnd = 0;
