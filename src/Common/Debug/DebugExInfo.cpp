@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <cxxabi.h>
+#include <memory>
 #include <set>
 
 using namespace DebugApi;
@@ -49,9 +50,9 @@ QByteArray TypeInfoKind(IProcessControl& control, uint64_t typeInfo) {
 
 QString DemangleType(const QByteArray& mangled) {
     int status = 0;
-    char* text = abi::__cxa_demangle(mangled.constData(), nullptr, nullptr, &status);
-    QString name = QString::fromUtf8(status == 0 && text != nullptr ? text : mangled.constData());
-    std::free(text);
+    const std::unique_ptr<char, decltype(&std::free)> text(
+        abi::__cxa_demangle(mangled.constData(), nullptr, nullptr, &status), &std::free);
+    QString name = QString::fromUtf8(status == 0 && text ? text.get() : mangled.constData());
     // The class-name form used for every error: nested names with dots.
     if (!name.startsWith(QLatin1String("std::")))
         name.replace(QLatin1String("::"), QLatin1String("."));

@@ -67,6 +67,10 @@ void TDebuggedProcess::Terminate() {
     FThread->TerminateProcess();
 }
 
+void TDebuggedProcess::CloseHandlers() {
+    FHandOver->Close();
+}
+
 void TDebuggedProcess::AddLine(const QString& line) {
     std::lock_guard<std::mutex> guard(FDebugLinesLock);
     FDebugLines.append(line);

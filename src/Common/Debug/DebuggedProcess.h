@@ -40,6 +40,9 @@ public:
     void Start();
     // Ends the program (exit code 0) while it is active.
     void Terminate();
+    // From now on no event reaches this object's handlers; the log goes on.
+    // Used when the object is about to go away.
+    void CloseHandlers();
     void GetDebugLines(QStringList& lines) const;
     QStringList DebugLines() const;
 

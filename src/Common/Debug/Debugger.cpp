@@ -6,8 +6,12 @@
 #include <QFileInfo>
 
 TDebugger::~TDebugger() {
-    for (const auto& item : FItems)
+    // The handlers belong to objects that are going away too: the programs'
+    // last events no longer reach them.
+    for (const auto& item : FItems) {
+        item->CloseHandlers();
         item->Terminate();
+    }
     FItems.clear();
 }
 

@@ -11,16 +11,17 @@
 #include <dlfcn.h>
 #include <elfutils/libdwfl.h>
 #include <execinfo.h>
+#include <memory>
 #include <mutex>
 #include <typeinfo>
 #include <unistd.h>
 
 // The runtime's demangler (its header also declares the throw that this
 // unit replaces, with attributes of its own).
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the runtime's own name
 extern "C" char* __cxa_demangle(const char* mangled, char* buffer, size_t* length, int* status);
 
 namespace {
-
 std::atomic<bool> GRecording{false};
 
 struct TRaiseTrace {
@@ -77,16 +78,16 @@ private:
 
 QString Demangle(const char* name) {
     int status = 0;
-    char* text = __cxa_demangle(name, nullptr, nullptr, &status);
-    QString result = QString::fromUtf8(status == 0 && text != nullptr ? text : name);
-    std::free(text);
-    return result;
+    const std::unique_ptr<char, decltype(&std::free)> text(
+        __cxa_demangle(name, nullptr, nullptr, &status), &std::free);
+    return QString::fromUtf8(status == 0 && text ? text.get() : name);
 }
 
 } // namespace
 
 // Every throw of this program passes here first: the stack trace is kept for
 // the thread, then the runtime's own throw runs.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): replaces the runtime's throw
 extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destructor)(void*)) {
     if (GRecording.load(std::memory_order_relaxed)) {
         TRaiseTrace& trace = GLastTrace;
@@ -102,7 +103,8 @@ extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destru
             first = count > 0 ? 1 : 0;
         trace.FCount = std::min(count - first, static_cast<int>(trace.FFrames.size()));
         for (int i = 0; i < trace.FCount; ++i)
-            trace.FFrames[static_cast<size_t>(i)] = frames[static_cast<size_t>(first + i)];
+            trace.FFrames[static_cast<size_t>(i)] =
+                frames[static_cast<size_t>(first) + static_cast<size_t>(i)];
     }
     const TThrow real = RealThrow();
     if (real == nullptr)

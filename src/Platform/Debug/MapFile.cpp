@@ -9,6 +9,7 @@
 #include <elfutils/libdw.h>
 #include <fcntl.h>
 #include <gelf.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -25,12 +26,11 @@ QString UnitOf(QString object) {
 
 QString Demangle(const QByteArray& mangled) {
     int status = 0;
-    char* text = abi::__cxa_demangle(mangled.constData(), nullptr, nullptr, &status);
-    if (status != 0 || text == nullptr)
+    const std::unique_ptr<char, decltype(&std::free)> text(
+        abi::__cxa_demangle(mangled.constData(), nullptr, nullptr, &status), &std::free);
+    if (status != 0 || !text)
         return QString::fromUtf8(mangled);
-    QString result = QString::fromUtf8(text);
-    std::free(text);
-    return result;
+    return QString::fromUtf8(text.get());
 }
 
 // The function a ".text.<name>" input section holds, demangled.

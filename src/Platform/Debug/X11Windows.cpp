@@ -55,14 +55,15 @@ public:
 
 private:
     xcb_atom_t Atom(const char* name) {
-        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-            FConnection,
-            xcb_intern_atom(FConnection, 0, static_cast<uint16_t>(std::strlen(name)), name),
-            nullptr);
+        const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+            xcb_intern_atom_reply(
+                FConnection,
+                xcb_intern_atom(FConnection, 0, static_cast<uint16_t>(std::strlen(name)), name),
+                nullptr),
+            &std::free);
         xcb_atom_t atom = XCB_ATOM_NONE;
-        if (reply != nullptr)
+        if (reply)
             atom = reply->atom;
-        std::free(reply);
         return atom;
     }
     xcb_connection_t* FConnection = nullptr;
