@@ -1,0 +1,42 @@
+#include "Support/TempAppData.h"
+
+#include "Common/Config/Config.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+TTempAppData::TTempAppData() {
+    if (!FDir.isValid())
+        return;
+    QDir().mkpath(FDir.filePath(QStringLiteral("data")));
+    const QString config = FDir.filePath(QStringLiteral("Tarvolin.xml"));
+    WriteWholeFile(config, QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                          "<Tarvolin><Path><LocalAppData>%1</LocalAppData></Path>"
+                                          "</Tarvolin>\n")
+                               .arg(Path())
+                               .toUtf8());
+    ReloadConfiguration(config);
+}
+
+TTempAppData::~TTempAppData() {
+    ReloadConfiguration();
+}
+
+QString TTempAppData::Path() const {
+    return FDir.filePath(QStringLiteral("data")) + u'/';
+}
+
+QByteArray ReadWholeFile(const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void WriteWholeFile(const QString& fileName, const QByteArray& data) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(fileName));
+    file.write(data);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+// Points the per-user data folder (piLocalAppData) at a fresh temporary
+// folder for the fixture's lifetime, through a "Tarvolin.xml" override that
+// is read with ReloadConfiguration. The previous configuration is read again
+// when the fixture ends.
+class TTempAppData {
+public:
+    TTempAppData();
+    ~TTempAppData();
+    TTempAppData(const TTempAppData&) = delete;
+    TTempAppData& operator=(const TTempAppData&) = delete;
+
+    bool IsValid() const { return FDir.isValid(); }
+    // The per-user data folder, with a trailing "/".
+    QString Path() const;
+    // A file in the per-user data folder.
+    QString FilePath(const QString& name) const { return Path() + name; }
+
+private:
+    QTemporaryDir FDir;
+};
+
+QByteArray ReadWholeFile(const QString& fileName);
+void WriteWholeFile(const QString& fileName, const QByteArray& data);
