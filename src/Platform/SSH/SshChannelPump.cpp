@@ -161,8 +161,11 @@ void TSshChannelPump::Service(TLink& link) {
         link.WriteOut();
     if ((ready & (POLLIN | POLLHUP | POLLERR)) && !link.FdEof && !link.FdFailed &&
         !link.ChannelClosed) {
-        const uint32_t window = ssh_channel_window_size(link.Channel);
-        if (window > 0) {
+        // Up to a few blocks per round, as far as the peer's window allows.
+        for (int block = 0; block < 16 && !link.FdEof && !link.FdFailed && !FFailed; ++block) {
+            const uint32_t window = ssh_channel_window_size(link.Channel);
+            if (window == 0)
+                break;
             char buffer[BlockSize];
             const ssize_t n = ::recv(link.Fd, buffer, std::min<std::size_t>(window, BlockSize), 0);
             if (n > 0) {
@@ -171,8 +174,10 @@ void TSshChannelPump::Service(TLink& link) {
             } else if (n == 0) {
                 link.FdEof = true;
                 ssh_channel_send_eof(link.Channel);
-            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                link.FdFailed = true;
+            } else {
+                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                    link.FdFailed = true;
+                break;
             }
         }
     }
@@ -203,7 +208,11 @@ bool TSshChannelPump::Iterate(int timeoutMs) {
     FNewLinks.clear();
     for (auto& link : FLinks)
         Register(*link);
-    const int rc = ssh_event_dopoll(FEvent, timeoutMs);
+    int rc = ssh_event_dopoll(FEvent, timeoutMs);
+    // The library reads the connection in small pieces per poll: take what
+    // is already there before moving on.
+    for (int round = 0; rc == SSH_OK && round < 64; ++round)
+        rc = ssh_event_dopoll(FEvent, 0);
     if (rc == SSH_ERROR || !ssh_is_connected(FSession)) {
         FFailed = true;
         return false;
