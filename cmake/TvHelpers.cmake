@@ -11,7 +11,7 @@ endfunction()
 # links the logic library. Widgets stay out of the logic library.
 function(tv_add_layer name dir)
   cmake_parse_arguments(ARG "" "" "LIBS;UI_LIBS;EXCLUDE" ${ARGN})
-  file(GLOB_RECURSE all CONFIGURE_DEPENDS "${dir}/*.cpp" "${dir}/*.h" "${dir}/*.qrc")
+  file(GLOB_RECURSE all CONFIGURE_DEPENDS "${dir}/*.cpp" "${dir}/*.h")
   if(ARG_EXCLUDE)
     list(REMOVE_ITEM all ${ARG_EXCLUDE})
   endif()

@@ -10,11 +10,12 @@ TTempAppData::TTempAppData() {
     if (!FDir.isValid())
         return;
     QDir().mkpath(FDir.filePath(QStringLiteral("data")));
+    QDir().mkpath(FDir.filePath(QStringLiteral("shared")));
     const QString config = FDir.filePath(QStringLiteral("Tarvolin.xml"));
     WriteWholeFile(config, QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                          "<Tarvolin><Path><LocalAppData>%1</LocalAppData></Path>"
-                                          "</Tarvolin>\n")
-                               .arg(Path())
+                                          "<Tarvolin><Path><LocalAppData>%1</LocalAppData>"
+                                          "<AppData>%2</AppData></Path></Tarvolin>\n")
+                               .arg(Path(), AppDataPath())
                                .toUtf8());
     ReloadConfiguration(config);
 }
@@ -25,6 +26,10 @@ TTempAppData::~TTempAppData() {
 
 QString TTempAppData::Path() const {
     return FDir.filePath(QStringLiteral("data")) + u'/';
+}
+
+QString TTempAppData::AppDataPath() const {
+    return FDir.filePath(QStringLiteral("shared")) + u'/';
 }
 
 QByteArray ReadWholeFile(const QString& fileName) {

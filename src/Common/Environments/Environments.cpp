@@ -293,7 +293,7 @@ void TEnvironments::CreateDefault() {
         env->SetDataSnapPort(values.DataSnapPort);
         env->SetUseSSHTunnels(values.UseSSHTunnels);
     } catch (...) {
-        delete env;
+        DestroyHalfMade(env);
         throw;
     }
 }

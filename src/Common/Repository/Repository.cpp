@@ -44,6 +44,19 @@ void TItem::Construct(QObject* owner) {
     SetDescription(ClassName());
 }
 
+void TItem::DestroyHalfMade(TItem* item) {
+    if (item == nullptr)
+        return;
+    TItemList* list = item->FItemOwner;
+    delete item;
+    if (list == nullptr)
+        return;
+    try {
+        list->Changed();
+    } catch (...) {
+    }
+}
+
 QString TItem::GetDisplayName() const {
     return ClassName();
 }

@@ -74,6 +74,13 @@ public:
     static const TPersistClass& StaticClass();
     const TPersistClass& ClassType() const override { return StaticClass(); }
 
+    // Destroys an item whose set-up failed after it had joined a list, then
+    // notifies that list, so that a repository does not keep the half-made
+    // item in its file (which would stop the file from loading again). An
+    // error of that notification is dropped: the set-up error is the one
+    // that counts. Call it inside a catch block only.
+    static void DestroyHalfMade(TItem* item);
+
 protected:
     TItem() = default;
     // The constructor's work on the complete object: join the owner when it
@@ -199,7 +206,12 @@ private:
 template <class T> T* TItem::Create(QObject* owner) {
     TV_ASSERT(owner != nullptr);
     std::unique_ptr<T> item(new T());
-    static_cast<TItem&>(*item).Construct(owner);
+    try {
+        static_cast<TItem&>(*item).Construct(owner);
+    } catch (...) {
+        DestroyHalfMade(item.release());
+        throw;
+    }
     // From here on the owner (a Qt parent) destroys it.
     return item.release();
 }

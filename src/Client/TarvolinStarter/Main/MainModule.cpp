@@ -1,11 +1,15 @@
 #include "Client/TarvolinStarter/Main/MainModule.h"
 
+#include "Common/Environments/Environments.h"
+
 #include <QCoreApplication>
 
 std::unique_ptr<TMainModule> MainModule;
 
 TMainModule::TMainModule(QObject* owner) : QObject(owner) {
     setObjectName(QStringLiteral("MainModule"));
+    Environments = TItem::Create<TEnvironments>(this);
+    Environments->setObjectName(QStringLiteral("Environments"));
     auto action = [this](const char* name, const char* caption) {
         auto* a = new QAction(QCoreApplication::translate("TMainModule", caption), this);
         a->setObjectName(QLatin1String(name));

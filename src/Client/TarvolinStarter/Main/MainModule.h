@@ -7,6 +7,8 @@
 #include <QObject>
 #include <memory>
 
+class TEnvironments;
+
 class TMainModule : public QObject {
     Q_OBJECT
 public:
@@ -25,6 +27,9 @@ public:
 
     // Ends the login; safe to call when not connected.
     void Disconnect();
+
+    // The repositories (components of the module).
+    TEnvironments* Environments;
 
     QAction* ActionConnect;
     QAction* ActionDisconnect;

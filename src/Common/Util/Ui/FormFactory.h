@@ -12,6 +12,10 @@
 #include <type_traits>
 
 QWidget* ApplicationMainForm();
+// Keeps a top-level window above another one (its popup parent).
+void SetPopupParent(QWidget* window, QWidget* parent);
+// The popup parent for a new modal window: the active window, or the main window.
+QWidget* DefaultPopupParent();
 void SetApplicationMainForm(QWidget* form);
 
 // A class together with the reference that receives its instance.

@@ -23,15 +23,6 @@ void CenterOn(QWidget* window, QWidget* owner) {
         window->move(area.center() - window->rect().center());
 }
 
-void SetPopupParent(QWidget* window, QWidget* parent) {
-    if (parent == nullptr)
-        return;
-    window->winId();
-    parent->winId();
-    if (window->windowHandle() != nullptr)
-        window->windowHandle()->setTransientParent(parent->window()->windowHandle());
-}
-
 void BringToFront(QWidget* window) {
     if (window != nullptr && window->isVisible()) {
         window->raise();
@@ -339,9 +330,7 @@ std::unique_ptr<TProgressForm>
 TProgressForm::ShowProgress(const QString& caption, const QString& message, bool modal, bool show) {
     std::unique_ptr<TProgressForm> form;
     RunOnMainThread([&] {
-        QWidget* owner = QApplication::activeWindow();
-        if (owner == nullptr)
-            owner = ApplicationMainForm();
+        QWidget* owner = DefaultPopupParent();
         if (modal) {
             TWindowDisabler disabler;
             form = std::make_unique<TProgressForm>(owner);

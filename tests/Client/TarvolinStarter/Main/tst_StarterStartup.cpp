@@ -3,11 +3,13 @@
 #include "Client/TarvolinStarter/Main/Ui/MainForm.h"
 #include "Client/TarvolinStarter/Main/Ui/TarvolinStarterStartup.h"
 #include "Common/Config/Config.h"
+#include "Common/Environments/Environments.h"
 #include "Common/Error/CustomException.h"
 #include "Common/Error/Ui/ErrorPresenter.h"
 #include "Common/Util/Ui/ProgressTasks.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QCheckBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -76,8 +78,17 @@ private slots:
     }
 
     void runsAndEndsCleanly() {
+        // A damaged environment file ends with exactly the built-in environment.
+        const QString folder = PathHelper().GetPath(TPathHelper::piLocalAppData);
+        QVERIFY(QDir().mkpath(folder));
+        QFile damaged(folder + "Environments.xml");
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("<?xml version=\"1.0\"?><TEnvironments version=");
+        damaged.close();
+
         TRecordingStartup startup;
         bool sawWindow = false;
+        int environments = -1;
         QString title;
         // Ends the message loop once it runs (quit does nothing before that).
         QTimer ender;
@@ -86,6 +97,7 @@ private slots:
             if (MainForm && MainForm->isVisible()) {
                 sawWindow = true;
                 title = MainForm->windowTitle();
+                environments = MainModule->Environments->Count();
             }
             QCoreApplication::quit();
         });
@@ -93,6 +105,7 @@ private slots:
         startup.RunApplication();
         ender.stop();
         QVERIFY(sawWindow);
+        QCOMPARE(environments, 1);
         QCOMPARE(title, QString("Tarvolin - Indítópult"));
         QCOMPARE(startup.captions,
                  QStringList({"Form MainModule létrehozása.", "A csomagok betöltése.",

@@ -1,5 +1,7 @@
 #include "Client/Common/Main/Ui/StdClientStartup.h"
 
+#include "Common/Environments/Environments.h"
+#include "Common/Repository/Repository.h"
 #include "Common/Util/StrUtilsEx.h"
 #include "Common/Util/Ui/ProgressTasks.h"
 
@@ -27,15 +29,27 @@ void TStdClientStartup::AddStartupTasks(TDelayedSimpleProgressedTasks& tasks) {
         tasks.AddNew<TCreateFormTask>(mainForm);
 }
 
-void TStdClientStartup::LoadPackages() {
-    LoadPackagesRepository();
+namespace {
+// A repository that cannot be read starts empty; nothing is shown.
+void LoadOrClear(TRepository* repository) {
+    if (repository == nullptr)
+        return;
+    try {
+        repository->Load();
+    } catch (const std::exception&) {
+        repository->Clear();
+    }
 }
+} // namespace
+
+void TStdClientStartup::LoadPackages() { LoadOrClear(GetPackageManager()); }
+
 void TStdClientStartup::LoadEnvironments() {
-    LoadEnvironmentsRepository();
+    if (TEnvironments* environments = GetEnvironments())
+        environments->LoadOrCreateDefault();
 }
-void TStdClientStartup::LoadSessions() {
-    LoadSessionsRepository();
-}
+
+void TStdClientStartup::LoadSessions() { LoadOrClear(GetSessions()); }
 
 void TStdClientStartup::Finalize() {
     QCoreApplication::exit(0);

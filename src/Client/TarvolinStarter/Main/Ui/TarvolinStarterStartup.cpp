@@ -23,6 +23,10 @@ TComponentClassRef TTarvolinStarterStartup::GetMainFormClass() const {
     return MakeComponentClassRef<TMainForm>(QStringLiteral("TMainForm"), MainForm);
 }
 
+TEnvironments* TTarvolinStarterStartup::GetEnvironments() const {
+    return MainModule ? MainModule->Environments : nullptr;
+}
+
 void TTarvolinStarterStartup::Run() {
     bool minimised = false;
     if (MainModule && MainModule->AutoStartTarvolin()) {

@@ -12,4 +12,5 @@ protected:
     QString GetStartupCaption() const override;
     TComponentClassRef GetMainModuleClass() const override;
     TComponentClassRef GetMainFormClass() const override;
+    TEnvironments* GetEnvironments() const override;
 };
