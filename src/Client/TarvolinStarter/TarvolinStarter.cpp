@@ -5,6 +5,8 @@
 #include "Common/Config/Config.h"
 #include "Common/Error/CustomException.h"
 #include "Common/Error/Ui/ErrorPresenter.h"
+#include "Common/Session/DefaultPrompt.h"
+#include "Common/Session/Ui/PasswordForms.h"
 #include "Platform/Runtime/TerminationSignals.h"
 
 #include <QApplication>
@@ -19,8 +21,13 @@ int main(int argc, char** argv) {
     TTerminationSignals terminationSignals;
     TMessageBoxPresenter presenter;
     SetExceptionPresenter(&presenter);
+    TPasswordDialogs passwordDialogs;
+    SetDefaultPasswordPrompt(&passwordDialogs);
     struct PresenterGuard {
-        ~PresenterGuard() { SetExceptionPresenter(nullptr); }
+        ~PresenterGuard() {
+            SetDefaultPasswordPrompt(nullptr);
+            SetExceptionPresenter(nullptr);
+        }
     } presenterGuard;
 
     // The configuration and the folders are read before anything else; a
