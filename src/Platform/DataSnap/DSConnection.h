@@ -85,12 +85,17 @@ private:
     [[noreturn]] void RaiseTransportError(int error, const QString& what);
     [[noreturn]] void RaiseReplyError(int status, const QByteArray& body);
     void Dropped();
+    // The client for the next exchange. A connection idle for a while is
+    // made anew: the server may have closed it meanwhile, and a closed one
+    // must not look like a dropped link.
     httplib::Client& Client();
+    void Used();
 
     // Serialises the exchanges on the one connection.
     mutable std::recursive_mutex FLock;
     std::unique_ptr<httplib::Client> FClient;
     std::atomic<bool> FOpen{false};
+    qint64 FLastUse = 0; // steady clock, milliseconds
     mutable std::mutex FStateLock;
     QString FSessionId;
     QString FUser;
