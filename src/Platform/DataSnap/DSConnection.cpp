@@ -68,8 +68,6 @@ std::multimap<std::string, std::string> TDSConnection::Headers(bool withSession)
 }
 
 namespace {
-constexpr qint64 IdleReconnectMs = 20000;
-
 qint64 SteadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

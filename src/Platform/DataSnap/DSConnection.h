@@ -56,6 +56,9 @@ public:
     QString Password;
     int ConnectTimeout = 15; // seconds
     int ReadTimeout = 120;   // seconds without a byte moving
+    // A connection idle for longer is made anew before the next call (the
+    // server closes idle connections after a minute).
+    int IdleReconnectMs = 20000;
 
     // Logs in and opens a session. A refused login raises
     // EDSAuthenticationError, an unreachable server EDSSocketError.

@@ -392,6 +392,17 @@ private slots:
         ds->Disconnect(); // raises nothing
     }
 
+    // After idling the next call goes on a new connection and still works.
+    void idleConnectionIsRenewed() {
+        FDs->SrvConn().IdleReconnectMs = 200;
+        auto restore = qScopeGuard([this] { FDs->SrvConn().IdleReconnectMs = 20000; });
+        QTest::qWait(400);
+        QCOMPARE(FDs->PackagesClient()->GetPackageVersion(FPackage), QStringLiteral("1.10"));
+        QTest::qWait(400);
+        QVERIFY(FDs->ServerInfoClient()->ClearServerResources());
+        QVERIFY(FDs->Connected());
+    }
+
     void cleanupCatalogue() {
         FDs->PackagesClient()->DeletePackage(FPackage, QStringLiteral("1.10"));
         QCOMPARE(FDs->PackagesClient()->GetPackageVersion(FPackage), QString());
