@@ -35,8 +35,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <stdexcept>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -1194,13 +1196,6 @@ std::map<QString, QString> ReadEnvFile(const QString& fileName) {
     return values;
 }
 
-TAppServer* GServer = nullptr;
-
-void OnSignal(int) {
-    if (GServer != nullptr)
-        GServer->Stop();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -1231,11 +1226,21 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    TAppServer server(opt["data"], db);
-    GServer = &server;
-    std::signal(SIGTERM, OnSignal);
-    std::signal(SIGINT, OnSignal);
+    // Termination signals are taken by a thread of their own, which stops the
+    // server; every other thread has them blocked.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    TAppServer server(opt["data"], db);
+    std::thread waiter([&server, stopSignals] {
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        server.Stop();
+    });
+    waiter.detach();
     const int port = opt["port"].toInt();
     Log(QStringLiteral("listening on 127.0.0.1:%1").arg(port));
     if (!server.Listen(port)) {

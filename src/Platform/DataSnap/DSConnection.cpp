@@ -1,15 +1,19 @@
 #include "Platform/DataSnap/DSConnection.h"
 
+#include "Platform/Runtime/MainThread.h"
+
 #include <httplib.h>
 
 #include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <QCoreApplication>
 #include <QScopeGuard>
 
 #include <chrono>
 #include <exception>
+#include <thread>
 
 using namespace DSProtocol;
 
@@ -75,6 +79,33 @@ qint64 SteadyMs() {
 }
 } // namespace
 
+namespace {
+
+// Takes the connection's exchange lock. Another thread's exchange may need
+// the main thread (progress windows), so the main thread keeps processing
+// its events while it waits.
+class TExchangeLock {
+public:
+    explicit TExchangeLock(std::recursive_mutex& lock) : FLock(lock) {
+        if (!IsMainThread()) {
+            FLock.lock();
+            return;
+        }
+        while (!FLock.try_lock()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    ~TExchangeLock() { FLock.unlock(); }
+    TExchangeLock(const TExchangeLock&) = delete;
+    TExchangeLock& operator=(const TExchangeLock&) = delete;
+
+private:
+    std::recursive_mutex& FLock;
+};
+
+} // namespace
+
 httplib::Client& TDSConnection::Client() {
     if (!FOpen || !FClient)
         throw EDSSocketError(QStringLiteral("Not connected to the application server."));
@@ -88,7 +119,7 @@ void TDSConnection::Used() {
 }
 
 void TDSConnection::Open() {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
+    TExchangeLock guard(FLock);
     if (FOpen)
         return;
     FClient = MakeClient();
@@ -123,7 +154,7 @@ void TDSConnection::Open() {
 }
 
 void TDSConnection::Close() {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
+    TExchangeLock guard(FLock);
     if (FOpen && FClient) {
         // Ending the session is a courtesy: the server forgets idle ones too.
         FClient->set_read_timeout(5, 0);
@@ -176,7 +207,7 @@ void TDSConnection::RaiseReplyError(int status, const QByteArray& body) {
 }
 
 std::vector<TDSParamInfo> TDSConnection::Describe(const QString& methodName) {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
+    TExchangeLock guard(FLock);
     auto found = FDescriptions.find(methodName);
     if (found != FDescriptions.end())
         return found->second;
@@ -207,7 +238,7 @@ std::vector<TDSParamInfo> TDSConnection::Describe(const QString& methodName) {
 }
 
 int TDSConnection::ServerResourceCount() {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
+    TExchangeLock guard(FLock);
     httplib::Result res = Client().Get(ResourcesPath, ToHeaders(Headers(true)));
     Used();
     if (!res)
@@ -299,7 +330,7 @@ void TDSServerMethod::Execute() {
         if (p.Type == ptStream && p.Direction == pdIn)
             TV_ASSERT(FStreamSource != nullptr);
     }
-    std::lock_guard<std::recursive_mutex> guard(FConnection.FLock);
+    TExchangeLock guard(FConnection.FLock);
     httplib::Client& client = FConnection.Client();
     auto used = qScopeGuard([this] { FConnection.Used(); });
     httplib::Headers headers = ToHeaders(FConnection.Headers(true));

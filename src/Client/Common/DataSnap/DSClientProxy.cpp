@@ -7,6 +7,7 @@
 #include "Platform/Runtime/MainThread.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -14,6 +15,7 @@
 #include <QScopeGuard>
 #include <QThread>
 #include <QTime>
+#include <QTimer>
 
 #include <cmath>
 
@@ -312,9 +314,12 @@ void TDocumentClient::Lock() {
         FLock.lock();
         return;
     }
+    // The user interface keeps working (and a worker's hand-overs to the
+    // main thread get served) during each 100 ms wait between tries.
     while (!FLock.try_lock()) {
-        QCoreApplication::processEvents();
-        QThread::msleep(100);
+        QEventLoop wait;
+        QTimer::singleShot(100, &wait, &QEventLoop::quit);
+        wait.exec();
     }
 }
 

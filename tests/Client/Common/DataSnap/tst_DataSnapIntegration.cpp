@@ -15,6 +15,11 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -353,6 +358,49 @@ private slots:
         QCOMPARE(QFileInfo(back).size(), qint64(100000));
         QVERIFY(progress.Text.startsWith(QStringLiteral("Fájl letöltése: doc-back.txt.\r\n")));
         QCOMPARE(FDs->SrvConn().ServerResourceCount(), 0);
+    }
+
+    // While a worker holds the document lock (its progress reports need the
+    // main thread), the main thread waits for the lock without blocking.
+    void documentLockKeepsMainThreadAlive() {
+        TDocumentClient* docs = FDs->DocumentClient();
+        const QString name = QStringLiteral("zár\\%1.bin").arg(QCoreApplication::applicationPid());
+        const QString local = FDir.filePath(QStringLiteral("lock.bin"));
+        {
+            QFile f(local);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(4 * 1024 * 1024, 'z'));
+        }
+        struct TSlowProgress : IDocumentProgress {
+            std::atomic<int> Calls{0};
+            void SetRange(qint64) override {}
+            void SetPosition(qint64) override {
+                if (++Calls == 1)
+                    QThread::msleep(300);
+            }
+            void SetText(const QString&) override {}
+        } progress;
+        std::atomic<bool> done{false};
+        QString error;
+        std::thread worker([&] {
+            try {
+                docs->UpLoadFile(local, name, &progress);
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+            done = true;
+        });
+        QVERIFY(QTest::qWaitFor([&] { return progress.Calls.load() > 0; }, 10000));
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+        timer.start(10);
+        const bool exists = docs->FileExists(name); // waits for the worker's upload
+        worker.join();
+        QCOMPARE(error, QString());
+        QVERIFY(done);
+        QVERIFY(exists);
+        QVERIFY(ticks > 0);
     }
 
     void wrongPasswordRefused() {
