@@ -4,10 +4,13 @@
 #include "Client/Common/SSH/SSHClientModule.h"
 #include "Common/Files/FileStreams.h"
 #include "Common/Files/FileUtils.h"
+#include "Common/Files/Ui/GUIFileStream.h"
+#include "Common/Util/Ui/ProgressTasks.h"
 #include "Support/RefEnv.h"
 
 #include <httplib.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
@@ -234,6 +237,35 @@ private slots:
         const QString nested = FDir.filePath(QStringLiteral("a/b/c/big.bin"));
         p->DownLoadFile(FPackage, QStringLiteral("1.10"), QStringLiteral("big.bin"), nested);
         QCOMPARE(FileMD5(nested), md5);
+        QCOMPARE(FDs->SrvConn().ServerResourceCount(), 0);
+    }
+
+    // With the window-showing streams installed the local-file variants show
+    // their progress window during the transfer and remove it afterwards.
+    void downloadWithProgressWindow() {
+        InstallGUIFileStreams();
+        auto restore = qScopeGuard([] { SetFileStreamFactory(nullptr); });
+        int shown = 0;
+        QString lastText;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* form = qobject_cast<TProgressForm*>(w); form && form->isVisible()) {
+                    ++shown;
+                    lastText = form->Frame()->ProgressLabel->text();
+                }
+            }
+        });
+        watch.start(0);
+        const QString target = FDir.filePath(QStringLiteral("gui/big.bin"));
+        FDs->PackagesClient()->DownLoadFile(FPackage, QStringLiteral("1.10"),
+                                            QStringLiteral("big.bin"), target);
+        watch.stop();
+        QCOMPARE(QFileInfo(target).size(), BigSize);
+        QVERIFY(shown > 0);
+        QVERIFY(lastText.startsWith(QStringLiteral("A letöltés ")));
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY(qobject_cast<TProgressForm*>(w) == nullptr);
         QCOMPARE(FDs->SrvConn().ServerResourceCount(), 0);
     }
 
