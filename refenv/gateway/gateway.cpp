@@ -1,7 +1,7 @@
 // The reference SSH gateway.
 //
 //   tv_gateway --port PORT --host-key FILE --db-port PORT --db-name NAME
-//              [--listen ADDRESS] [--db-host ADDRESS]
+//              [--listen ADDRESS] [--db-host ADDRESS] [--session-id-bytes N]
 //   tv_gateway --free-port        prints a free loopback port and exits
 //
 // Password logins are checked by logging in to the database with the same
@@ -43,6 +43,8 @@ struct TOptions {
     std::string DbHost = "127.0.0.1";
     int DbPort = 0;
     std::string DbName;
+    // Bytes of the session-identity answer actually sent (tests of short answers).
+    std::size_t SessionIdBytes = 76;
 };
 TOptions Options;
 
@@ -119,13 +121,18 @@ void ServeSessionId(int fd) {
         got.append(buffer, static_cast<std::size_t>(n));
     }
     if (got == request) {
-        const std::string answer = Utf16Le(NewGuid());
+        // A short answer keeps the channel open until the client gives up.
+        const std::string answer = Utf16Le(NewGuid()).substr(0, Options.SessionIdBytes);
         std::size_t sent = 0;
         while (sent < answer.size()) {
             const ssize_t n = send(fd, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
             if (n <= 0)
                 break;
             sent += static_cast<std::size_t>(n);
+        }
+        if (sent < 76) {
+            char rest;
+            [[maybe_unused]] const auto n = read(fd, &rest, 1);
         }
     }
     close(fd);
@@ -302,6 +309,8 @@ int main(int argc, char** argv) {
             Options.DbPort = std::atoi(value.c_str());
         else if (arg == "--db-name")
             Options.DbName = value;
+        else if (arg == "--session-id-bytes")
+            Options.SessionIdBytes = static_cast<std::size_t>(std::atoi(value.c_str()));
         else
             return Usage();
     }

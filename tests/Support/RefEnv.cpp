@@ -69,7 +69,7 @@ TPrivateGateway::~TPrivateGateway() {
     Kill();
 }
 
-bool TPrivateGateway::Start(const TRefEnv& env) {
+bool TPrivateGateway::Start(const TRefEnv& env, const QStringList& extraArgs) {
     const QString program = QStringLiteral(TV_BINARY_DIR "/refenv/tv_gateway");
     QProcess free;
     free.start(program, {QStringLiteral("--free-port")});
@@ -78,11 +78,14 @@ bool TPrivateGateway::Start(const TRefEnv& env) {
     FPort = static_cast<quint16>(free.readAllStandardOutput().trimmed().toUInt());
     FProcess = std::make_unique<QProcess>();
     FProcess->setStandardErrorFile(QProcess::nullDevice());
-    FProcess->start(program,
-                    {QStringLiteral("--port"), QString::number(FPort), QStringLiteral("--host-key"),
-                     env.Value(QStringLiteral("TV_SSH_HOST_KEY")), QStringLiteral("--db-port"),
-                     env.Value(QStringLiteral("TV_DB_PORT")), QStringLiteral("--db-name"),
-                     env.Value(QStringLiteral("TV_DB_SERVICE")).toLower()});
+    const QStringList args =
+        QStringList{
+            QStringLiteral("--port"),     QString::number(FPort),
+            QStringLiteral("--host-key"), env.Value(QStringLiteral("TV_SSH_HOST_KEY")),
+            QStringLiteral("--db-port"),  env.Value(QStringLiteral("TV_DB_PORT")),
+            QStringLiteral("--db-name"),  env.Value(QStringLiteral("TV_DB_SERVICE")).toLower()} +
+        extraArgs;
+    FProcess->start(program, args);
     if (!FProcess->waitForStarted(5000))
         return false;
     for (int i = 0; i < 100; ++i) {

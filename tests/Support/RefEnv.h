@@ -34,7 +34,7 @@ class TPrivateGateway {
 public:
     ~TPrivateGateway();
     // Starts it and waits until it listens.
-    bool Start(const TRefEnv& env);
+    bool Start(const TRefEnv& env, const QStringList& extraArgs = {});
     quint16 Port() const { return FPort; }
     // Ends it at once, as a crash or a lost link would.
     void Kill();

@@ -7,6 +7,7 @@
 #include "Common/Error/Ui/ErrorPresenter.h"
 #include "Common/Session/DefaultPrompt.h"
 #include "Common/Session/Ui/PasswordForms.h"
+#include "Common/Util/Ui/MessageBoxDialogs.h"
 #include "Platform/Runtime/TerminationSignals.h"
 
 #include <QApplication>
@@ -23,8 +24,11 @@ int main(int argc, char** argv) {
     SetExceptionPresenter(&presenter);
     TPasswordDialogs passwordDialogs;
     SetDefaultPasswordPrompt(&passwordDialogs);
+    TMessageBoxDialogs messageDialogs;
+    SetMessageDialogs(&messageDialogs);
     struct PresenterGuard {
         ~PresenterGuard() {
+            SetMessageDialogs(nullptr);
             SetDefaultPasswordPrompt(nullptr);
             SetExceptionPresenter(nullptr);
         }

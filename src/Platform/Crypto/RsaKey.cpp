@@ -111,7 +111,7 @@ QByteArray TRsaKey::ExportPrivateKey(const QString& password) const {
         PKCS8_set0_pbe(pass.constData(), int(pass.size()), p8.get(), scheme.get()));
     if (!sig)
         RaiseCryptoError("PKCS8_set0_pbe");
-    scheme.release(); // now part of the encrypted key info
+    (void)scheme.release(); // now part of the encrypted key info
     TBioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio || PEM_write_bio_PKCS8(bio.get(), sig.get()) != 1)
         RaiseCryptoError("PEM_write_bio_PKCS8");

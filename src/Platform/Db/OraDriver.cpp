@@ -547,6 +547,7 @@ static std::unique_ptr<TOraDataSet> RunStatement(TOraSession& session, const TPq
     const int columns = api.Nfields(result.Result);
     const int rows = api.Ntuples(result.Result);
     std::vector<TOraField> fields;
+    fields.reserve(static_cast<std::size_t>(columns));
     for (int c = 0; c < columns; ++c)
         fields.emplace_back(QString::fromUtf8(api.Fname(result.Result, c)).toUpper(),
                             FieldTypeOf(api.Ftype(result.Result, c)));

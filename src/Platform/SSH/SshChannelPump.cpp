@@ -1,6 +1,7 @@
 #include "Platform/SSH/SshChannelPump.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -21,32 +22,53 @@ struct TSshChannelPump::TLink {
     TSshChannelPump* Owner = nullptr;
     ssh_channel Channel = nullptr;
     int Fd = -1;
-    std::string ToFd;        // received from the channel, not yet written
-    bool FdEof = false;      // the socket said end of file
-    bool FdShut = false;     // our write side of the socket is shut
-    bool FdFailed = false;   // the socket broke
-    bool ChannelEof = false; // the peer sent end of file
+    std::string ToFd;          // received from the channel, not yet written
+    std::size_t ToFdStart = 0; // what of it is written already
+    bool Held = false;         // the library keeps received data we did not take
+    bool FdEof = false;        // the socket said end of file
+    bool FdShut = false;       // our write side of the socket is shut
+    bool FdFailed = false;     // the socket broke
+    bool ChannelEof = false;   // the peer sent end of file
     bool ChannelClosed = false;
     short Registered = 0; // poll events the event loop watches
     short Ready = 0;      // poll events seen in the last round
     ssh_channel_callbacks_struct Callbacks{};
 
+    std::size_t Pending() const { return ToFd.size() - ToFdStart; }
+    bool Drained() const { return Pending() == 0 && !Held; }
+
+    void Append(const char* data, std::size_t len) {
+        if (ToFdStart > 0 && ToFdStart >= ToFd.size() / 2) {
+            ToFd.erase(0, ToFdStart);
+            ToFdStart = 0;
+        }
+        ToFd.append(data, len);
+        HighWater = std::max(HighWater.load(), Pending());
+    }
+
     void WriteOut() {
-        while (!ToFd.empty() && !FdFailed) {
-            const ssize_t n = ::send(Fd, ToFd.data(), ToFd.size(), MSG_NOSIGNAL);
+        while (Pending() > 0 && !FdFailed) {
+            const ssize_t n = ::send(Fd, ToFd.data() + ToFdStart, Pending(), MSG_NOSIGNAL);
             if (n > 0) {
-                ToFd.erase(0, static_cast<std::size_t>(n));
+                ToFdStart += static_cast<std::size_t>(n);
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 break;
             } else {
                 FdFailed = true;
-                ToFd.clear();
             }
         }
+        if (Pending() == 0 || FdFailed) {
+            ToFd.clear();
+            ToFdStart = 0;
+        }
     }
+
+    static std::atomic<std::size_t> HighWater;
 };
+
+std::atomic<std::size_t> TSshChannelPump::TLink::HighWater{0};
 
 struct TSshChannelPump::TWatch {
     int Fd = -1;
@@ -55,9 +77,22 @@ struct TSshChannelPump::TWatch {
 };
 
 namespace {
+// Data the socket cannot take yet is held to this much; beyond it the data
+// stays with the library, which then stops widening the peer's window.
+constexpr std::size_t HoldLimit = 1024 * 1024;
+
 int OnChannelData(ssh_session, ssh_channel, void* data, uint32_t len, int, void* userdata) {
     auto* link = static_cast<TSshChannelPump::TLink*>(userdata);
-    link->ToFd.append(static_cast<const char*>(data), len);
+    if (link->FdFailed)
+        return static_cast<int>(len); // nobody to give it to
+    link->WriteOut();
+    if (link->Pending() >= HoldLimit) {
+        link->Held = true;
+        return 0;
+    }
+    // Every byte the library holds is offered here again: all of it is taken.
+    link->Held = false;
+    link->Append(static_cast<const char*>(data), len);
     link->WriteOut();
     return static_cast<int>(len);
 }
@@ -143,7 +178,7 @@ void TSshChannelPump::Register(TLink& link) {
     if (!link.FdEof && !link.FdFailed && !link.ChannelClosed &&
         ssh_channel_window_size(link.Channel) > 0)
         wanted |= POLLIN;
-    if (!link.ToFd.empty() && !link.FdFailed)
+    if (link.Pending() > 0 && !link.FdFailed)
         wanted |= POLLOUT;
     if (wanted == link.Registered)
         return;
@@ -159,6 +194,28 @@ void TSshChannelPump::Service(TLink& link) {
     link.Ready = 0;
     if (ready & (POLLOUT | POLLERR | POLLHUP))
         link.WriteOut();
+    // Take back what the library held for us once there is room again.
+    while (link.Held && !link.FdFailed && link.Pending() < HoldLimit) {
+        const int buffered = ssh_channel_poll(link.Channel, 0);
+        if (buffered <= 0) {
+            link.Held = false;
+            break;
+        }
+        char buffer[BlockSize];
+        const int n =
+            ssh_channel_read_nonblocking(link.Channel, buffer,
+                                         static_cast<uint32_t>(std::min<std::size_t>(
+                                             BlockSize, static_cast<std::size_t>(buffered))),
+                                         0);
+        if (n <= 0) {
+            link.Held = n == 0 && ssh_channel_poll(link.Channel, 0) > 0;
+            break;
+        }
+        link.Append(buffer, static_cast<std::size_t>(n));
+        link.WriteOut();
+    }
+    if (link.FdFailed)
+        link.Held = false;
     if ((ready & (POLLIN | POLLHUP | POLLERR)) && !link.FdEof && !link.FdFailed &&
         !link.ChannelClosed) {
         // Up to a few blocks per round, as far as the peer's window allows.
@@ -181,7 +238,7 @@ void TSshChannelPump::Service(TLink& link) {
             }
         }
     }
-    if (link.ChannelEof && link.ToFd.empty() && !link.FdShut && !link.FdFailed) {
+    if (link.ChannelEof && link.Drained() && !link.FdShut && !link.FdFailed) {
         ::shutdown(link.Fd, SHUT_WR);
         link.FdShut = true;
     }
@@ -221,8 +278,8 @@ bool TSshChannelPump::Iterate(int timeoutMs) {
         Service(*link);
     for (auto it = FLinks.begin(); it != FLinks.end();) {
         TLink& link = **it;
-        const bool done = link.FdFailed || (link.ChannelClosed && link.ToFd.empty()) ||
-                          (link.FdEof && link.ChannelEof && link.ToFd.empty());
+        const bool done = link.FdFailed || (link.ChannelClosed && link.Drained()) ||
+                          (link.FdEof && link.ChannelEof && link.Drained());
         if (done) {
             Release(link);
             it = FLinks.erase(it);
@@ -238,4 +295,12 @@ bool TSshChannelPump::Iterate(int timeoutMs) {
         }
     }
     return !FFailed && ssh_is_connected(FSession);
+}
+
+std::size_t TSshChannelPump::HighWaterMark() {
+    return TLink::HighWater.load();
+}
+
+void TSshChannelPump::ResetHighWaterMark() {
+    TLink::HighWater = 0;
 }

@@ -34,6 +34,10 @@ public:
     // whatever is ready. Answers false once the session is no longer usable.
     bool Iterate(int timeoutMs);
     std::size_t LinkCount() const { return FLinks.size() + FNewLinks.size(); }
+    // The most data waiting for a slow socket at any time, over every pump
+    // of the process (a measure for tests).
+    static std::size_t HighWaterMark();
+    static void ResetHighWaterMark();
 
     struct TLink;
     struct TWatch;

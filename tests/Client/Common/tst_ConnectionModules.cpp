@@ -4,6 +4,7 @@
 #include "Client/Common/SSH/SSHClientModule.h"
 #include "Support/RefEnv.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <atomic>
@@ -160,6 +161,27 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(sshDropped.load(), 1);
         QCOMPARE(oraDropped, 1);
+    }
+
+    // A gateway that answers the identity request with fewer than 76 bytes:
+    // the read times out after 15 seconds and the whole connect fails.
+    void ShortSessionIdentityFailsTheConnect() {
+        TPrivateGateway gateway;
+        QVERIFY(gateway.Start(Env, {QStringLiteral("--session-id-bytes"), QStringLiteral("40")}));
+        auto env = MakeEnv(true);
+        env->SetSSHPort(gateway.Port());
+        TSSHClientModule ssh;
+        QElapsedTimer timer;
+        timer.start();
+        try {
+            ssh.Connect(User(), Password(), env.get());
+            QFAIL("a short session identity was taken");
+        } catch (const ESshError& e) {
+            QVERIFY(e.Message().contains(QStringLiteral("Timeout")));
+        }
+        QVERIFY(timer.elapsed() >= 14500);
+        QVERIFY(!ssh.Connected());
+        QCOMPARE(ssh.OracleTunnelPort(), uint16_t(0));
     }
 
     void DatabaseErrorsLeaveModuleDisconnected() {

@@ -553,6 +553,21 @@ private slots:
         QCOMPARE(ReadWholeFile(data.FilePath(QStringLiteral("Store.xml"))), doc);
     }
 
+    void changesReachTheRepositoryThroughNestedLists() {
+        TTempAppData data;
+        auto store = TItem::Create<TStore>();
+        TBox* box = TItem::Create<TBox>(store.get());
+        TThing* thing = TItem::Create<TThing>(box);
+        int saves = 0;
+        TObjPersist::SetBeforeCommitHook([&saves](const QString&) { ++saves; });
+        thing->SetWeight(5);
+        thing->SetWeight(5);
+        TObjPersist::SetBeforeCommitHook({});
+        QCOMPARE(saves, 1);
+        QVERIFY(ReadWholeFile(data.FilePath(QStringLiteral("Store.xml")))
+                    .contains("<Weight>5</Weight>"));
+    }
+
     void listReadingRules_data() {
         QTest::addColumn<QByteArray>("items");
         QTest::addColumn<QStringList>("ids");

@@ -1,12 +1,14 @@
 // ctest-label: integration
 // ctest-timeout: 180
 #include "Platform/Db/OraDriver.h"
+#include "Platform/SSH/SshChannelPump.h"
 #include "Platform/SSH/SshClient.h"
 #include "Support/RefEnv.h"
 
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 class TestSshClient : public QObject {
     Q_OBJECT
@@ -116,6 +119,7 @@ private slots:
         QVERIFY(client.IsForwarding(local));
         std::atomic<int> good{0};
         std::vector<std::thread> workers;
+        workers.reserve(8);
         for (int i = 0; i < 8; ++i) {
             workers.emplace_back([&, i] {
                 try {
@@ -160,6 +164,70 @@ private slots:
                 socket.state() == QAbstractSocket::UnconnectedState);
         QVERIFY(client.Connected()); // one failed channel does not break the connection
         QCOMPARE(SessionId(client).size(), 38);
+    }
+
+    // A reader that is slow to start does not make the channel pile up the
+    // data: it waits with the library until there is room, and all of it
+    // arrives in order.
+    void SlowReaderGetsEverything() {
+        constexpr std::size_t total = 24 * 1024 * 1024;
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        QCOMPARE(::listen(listener, 1), 0);
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        std::thread source([listener] {
+            const int fd = ::accept(listener, nullptr, nullptr);
+            std::vector<unsigned char> block(64 * 1024);
+            std::size_t sent = 0;
+            while (sent < total) {
+                for (std::size_t i = 0; i < block.size(); ++i)
+                    block[i] = static_cast<unsigned char>((sent + i) * 7 % 251);
+                const ssize_t n =
+                    ::send(fd, block.data(), std::min(block.size(), total - sent), MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                sent += static_cast<std::size_t>(n);
+            }
+            ::close(fd);
+        });
+        TSshClient client;
+        Setup(client, Password(), Env.GatewayKey());
+        client.Connect();
+        const quint16 local =
+            client.OpenForward(0, QStringLiteral("127.0.0.1"), ntohs(addr.sin_port));
+        TSshChannelPump::ResetHighWaterMark();
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        int small = 64 * 1024;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in to = addr;
+        to.sin_port = htons(local);
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        QThread::sleep(3); // the reader is busy elsewhere
+        std::size_t got = 0;
+        bool inOrder = true;
+        std::vector<unsigned char> buffer(32 * 1024);
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+            if (n <= 0)
+                break;
+            for (ssize_t i = 0; i < n; ++i)
+                inOrder = inOrder && buffer[static_cast<std::size_t>(i)] ==
+                                         static_cast<unsigned char>(
+                                             (got + static_cast<std::size_t>(i)) * 7 % 251);
+            got += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+        source.join();
+        ::close(listener);
+        QCOMPARE(got, total);
+        QVERIFY(inOrder);
+        QVERIFY2(TSshChannelPump::HighWaterMark() < 4 * 1024 * 1024,
+                 qPrintable(QString::number(TSshChannelPump::HighWaterMark())));
+        QTRY_COMPARE_WITH_TIMEOUT(client.ChannelCount(), 0, 5000);
     }
 
     // The gateway outlives clients that vanish in the middle of things.
