@@ -1,0 +1,3 @@
+select rights
+  from ßXX.user_details_s#
+ where username = user
