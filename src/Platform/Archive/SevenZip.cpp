@@ -7,6 +7,9 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace {
 
 struct TFormat {
@@ -71,6 +74,13 @@ QProcessEnvironment EngineEnvironment() {
     return env;
 }
 
+// The engine ends with the process that started it, so that a killed
+// installer does not leave it writing into a folder.
+void PrepareEngine(QProcess& process) {
+    process.setProcessEnvironment(EngineEnvironment());
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
 bool IsLinkMode(const QString& mode) {
     // "A lrwxrwxrwx" (7z, zip) or "lrwxrwxrwx" (tar).
     for (const QString& part : mode.split(QLatin1Char(' '), Qt::SkipEmptyParts))
@@ -130,7 +140,7 @@ TSevenZipArchive::TSevenZipArchive(const QString& archiveFile) : FArchiveFile(ar
 QByteArray TSevenZipArchive::Run(const QStringList& arguments) const {
     const QString engine = FindEngine();
     QProcess process;
-    process.setProcessEnvironment(EngineEnvironment());
+    PrepareEngine(process);
     process.start(engine, arguments);
     if (!process.waitForStarted(-1))
         throw EArchiveError(QStringLiteral("A 7-Zip tömörítő program (%1) nem indítható: %2.")
@@ -255,7 +265,7 @@ void TSevenZipArchive::Extract(const QString& destFolder, const TProgress& progr
     }
     const QString engine = FindEngine();
     QProcess process;
-    process.setProcessEnvironment(EngineEnvironment());
+    PrepareEngine(process);
     process.start(engine, {QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("-bsp1"),
                            QStringLiteral("-bso0"), QStringLiteral("-spd"),
                            QStringLiteral("-o") + destFolder, QStringLiteral("--"), FArchiveFile});
