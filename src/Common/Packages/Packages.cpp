@@ -3,9 +3,12 @@
 #include "Common/Files/FileUtils.h"
 #include "Common/Util/StrUtilsEx.h"
 
-QString CombinePath(const QString& first, const QString& second) {
-    if (first.contains(QChar(u'\0')) || second.contains(QChar(u'\0')))
+QString CombinePath(const QString& firstPart, const QString& secondPart) {
+    if (firstPart.contains(QChar(u'\0')) || secondPart.contains(QChar(u'\0')))
         throw EArgumentException(QStringLiteral("Invalid characters in path"));
+    // The server's folder names separate their levels with backslashes.
+    const QString first = QString(firstPart).replace(u'\\', u'/');
+    const QString second = QString(secondPart).replace(u'\\', u'/');
     if (second.isEmpty())
         return first;
     if (first.isEmpty() || second.startsWith(u'/'))

@@ -14,8 +14,9 @@
 // A virtual operation that the class leaves to its subclasses.
 TV_DECLARE_EXCEPTION(EAbstractError, Exception);
 
-// Joins two path parts: an empty part gives the other one, a rooted second
-// part (leading "/") replaces the first, otherwise they are joined with
+// Joins two path parts: backslashes count as "/" (the server's folder names
+// use them), an empty part gives the other one, a rooted second part
+// (leading "/") replaces the first, otherwise they are joined with
 // exactly one "/". A part holding a character that paths cannot hold raises
 // EArgumentException "Invalid characters in path".
 QString CombinePath(const QString& first, const QString& second);
