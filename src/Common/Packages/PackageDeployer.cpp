@@ -235,7 +235,13 @@ const TItemClass& TPackageManagerDeployer::GetItemClass() const {
 }
 
 void TPackageManagerDeployer::DoLoad() {
-    InstallerJournal::RecoverInterruptedCommits();
+    // A folder that cannot be put right is reported; the catalogue is read
+    // all the same (the next synchronisation installs what is missing).
+    try {
+        InstallerJournal::RecoverInterruptedCommits();
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
     TPackageManager::DoLoad();
 }
 
