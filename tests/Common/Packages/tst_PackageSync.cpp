@@ -308,6 +308,34 @@ private slots:
         QVERIFY(QFile::exists(FData->FilePath(QStringLiteral("Packages.xml"))));
     }
 
+    void updateReplacesTheOldVersion() {
+        FServer->Publish(
+            QStringLiteral("P"), QStringLiteral("1.0"),
+            {{QStringLiteral("old.txt"), TFile{"old", QStringLiteral("P"), "", "auto"}}});
+        FServer->Publish(
+            QStringLiteral("P"), QStringLiteral("2.0"),
+            {{QStringLiteral("new.txt"), TFile{"new", QStringLiteral("P"), "", "auto"}}});
+        TPackage* oldPackage = FManager->Add(QStringLiteral("P"), QStringLiteral("1.0"), {},
+                                             TDateTime(100), TDateTime(100));
+        FManager->LoadRemoteFiles(*oldPackage);
+        FManager->Install(QStringLiteral("P"), QStringLiteral("1.0"));
+        const TDateTime deployed = oldPackage->DeployDate();
+        TPackage* newPackage = FManager->Add(QStringLiteral("P"), QStringLiteral("2.0"), {},
+                                             TDateTime(200), TDateTime(200));
+        FManager->LoadRemoteFiles(*newPackage);
+        FManager->Update(QStringLiteral("P"), QStringLiteral("1.0"), QStringLiteral("2.0"));
+        QCOMPARE(FManager->Count(), 1);
+        QVERIFY(!QFile::exists(Downloaded(QStringLiteral("P/old.txt"))));
+        QCOMPARE(ReadWholeFile(Downloaded(QStringLiteral("P/new.txt"))), QByteArray("new"));
+        QCOMPARE(newPackage->DeployDate(), TDateTime(200));
+        QVERIFY(newPackage->UpdateDate() >= deployed);
+        QVERIFY_THROWS_EXCEPTION(ERepository,
+                                 FManager->Remove(QStringLiteral("P"), QStringLiteral("1.0")));
+        FManager->Remove(QStringLiteral("P"), QStringLiteral("2.0"));
+        QCOMPARE(FManager->Count(), 0);
+        QVERIFY(!QFile::exists(Downloaded(QStringLiteral("P/new.txt"))));
+    }
+
     void twoVersionsOfOneNameLoad() {
         FManager->Add(QStringLiteral("X"), QStringLiteral("1.0"), {}, {}, {});
         FManager->Add(QStringLiteral("X"), QStringLiteral("2.0"), {}, {}, {});
