@@ -53,7 +53,7 @@ void TPackagesClientService::DownLoadFile(const QString& name, const QString& ve
 void SetPackagesClient(TRemotePackageManager& manager, TPackagesClient* client) {
     TPackagesService* previous = manager.Client();
     if (auto* adapter = dynamic_cast<TPackagesClientService*>(previous))
-        if (adapter->Client() == client)
+        if (client != nullptr && adapter->Client() == client)
             return;
     manager.SetClient(client != nullptr ? new TPackagesClientService(client, &manager) : nullptr);
     if (previous != nullptr && previous->parent() == &manager)
