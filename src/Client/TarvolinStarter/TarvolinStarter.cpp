@@ -5,6 +5,9 @@
 #include "Common/Config/Config.h"
 #include "Common/Error/CustomException.h"
 #include "Common/Error/Ui/ErrorPresenter.h"
+#include "Common/Session/DefaultPrompt.h"
+#include "Common/Session/Ui/PasswordForms.h"
+#include "Common/Util/Ui/MessageBoxDialogs.h"
 #include "Platform/Runtime/TerminationSignals.h"
 
 #include <QApplication>
@@ -19,8 +22,16 @@ int main(int argc, char** argv) {
     TTerminationSignals terminationSignals;
     TMessageBoxPresenter presenter;
     SetExceptionPresenter(&presenter);
+    TPasswordDialogs passwordDialogs;
+    SetDefaultPasswordPrompt(&passwordDialogs);
+    TMessageBoxDialogs messageDialogs;
+    SetMessageDialogs(&messageDialogs);
     struct PresenterGuard {
-        ~PresenterGuard() { SetExceptionPresenter(nullptr); }
+        ~PresenterGuard() {
+            SetMessageDialogs(nullptr);
+            SetDefaultPasswordPrompt(nullptr);
+            SetExceptionPresenter(nullptr);
+        }
     } presenterGuard;
 
     // The configuration and the folders are read before anything else; a

@@ -66,6 +66,26 @@ void ShowException(const std::exception& error, const QString& caption, const QS
     }
 }
 
+void IExceptionPresenter::PresentMessage(const QString& caption, const QString& title,
+                                         const QString& message) {
+    std::fprintf(stderr, "%s: %s\n%s\n", qPrintable(caption), qPrintable(title),
+                 qPrintable(message));
+}
+
+void ShowErrorMessage(const QString& caption, const QString& title, const QString& message) {
+    try {
+        RunOnMainThread([&] {
+            if (IExceptionPresenter* presenter = gPresenter.load())
+                presenter->PresentMessage(caption, title, message);
+            else
+                std::fprintf(stderr, "%s: %s\n%s\n", qPrintable(caption), qPrintable(title),
+                             qPrintable(message));
+        });
+    } catch (...) {
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+    }
+}
+
 void ShowCurrentException(const QString& caption, const QString& titleFmt,
                           const QString& messageFmt) {
     try {

@@ -61,6 +61,9 @@ public:
     virtual ~IExceptionPresenter() = default;
     virtual void Present(const std::exception& error, const QString& caption,
                          const QString& titleFmt, const QString& messageFmt) = 0;
+    // The error window's direct message: caption, title and message as given.
+    virtual void PresentMessage(const QString& caption, const QString& title,
+                                const QString& message);
 };
 // Installs the presenter (none: exceptions are written to standard error).
 // Answers the previous one.
@@ -71,6 +74,8 @@ IExceptionPresenter* SetExceptionPresenter(IExceptionPresenter* presenter);
 void ShowException(const std::exception& error,
                    const QString& caption = QStringLiteral("Hiba történt"),
                    const QString& titleFmt = QString(), const QString& messageFmt = QString());
+// Shows an error message in the error window: caption, title and message.
+void ShowErrorMessage(const QString& caption, const QString& title, const QString& message);
 // Shows whatever exception is being handled (inside a catch block).
 void ShowCurrentException(const QString& caption = QStringLiteral("Hiba történt"),
                           const QString& titleFmt = QString(),

@@ -174,14 +174,10 @@ template <class C> const C& Cast(const TPersistent& object) {
 }
 
 template <class V> QVariant ToVariant(const V& value) {
-    if constexpr (std::is_same_v<V, bool>)
-        return QVariant(int(value ? 1 : 0));
-    else if constexpr (std::is_enum_v<V>)
+    if constexpr (std::is_same_v<V, bool> || std::is_enum_v<V> || std::is_same_v<V, quint16>)
         return QVariant(int(value));
     else if constexpr (std::is_same_v<V, TDateTime>)
         return QVariant(value.Value());
-    else if constexpr (std::is_same_v<V, quint16>)
-        return QVariant(int(value));
     else
         return QVariant::fromValue(value);
 }

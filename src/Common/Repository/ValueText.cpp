@@ -282,7 +282,7 @@ QString ToXmlText(const TPersistMember& member, const QVariant& value) {
     case TTypeKind::tkInteger:
         return QString::number(value.toInt());
     case TTypeKind::tkString: {
-        const QString text = value.toString();
+        QString text = value.toString();
         if (!IsXmlText(text))
             throw EConvertError(
                 QStringLiteral("The text of %1 holds a character that cannot be stored")

@@ -33,6 +33,7 @@ private:
     QByteArray FWhat;
 };
 
+// NOLINTBEGIN(bugprone-macro-parentheses): class names cannot be parenthesised.
 // Declares the copy-raise of an exception class.
 #define TV_EXCEPTION_RAISE(Class)                                                                  \
     [[noreturn]] void Raise() const override {                                                     \
@@ -46,6 +47,8 @@ private:
         using Base::Base;                                                                          \
         TV_EXCEPTION_RAISE(Class)                                                                  \
     }
+
+// NOLINTEND(bugprone-macro-parentheses)
 
 // The silent abort: never shown to the user.
 TV_DECLARE_EXCEPTION(EAbort, Exception);

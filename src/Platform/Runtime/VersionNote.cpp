@@ -53,7 +53,7 @@ QString ReadFileVersionNote(const QString& fileName) {
             continue;
         if (!f.seek(qint64(sh.sh_offset)))
             continue;
-        const QString version = ScanNotes(f.read(qint64(sh.sh_size)));
+        QString version = ScanNotes(f.read(qint64(sh.sh_size)));
         if (!version.isEmpty())
             return version;
     }

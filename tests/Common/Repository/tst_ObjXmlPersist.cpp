@@ -481,6 +481,45 @@ private slots:
         QVERIFY(qAbs(TDateTime::FromDateTime(now).ToDateTime().msecsTo(now)) <= 1);
     }
 
+    void displayForms() {
+        // The user's own regional settings, here Hungarian.
+        const QLocale saved;
+        QLocale::setDefault(QLocale(QLocale::Hungarian, QLocale::Hungary));
+        const TPersistClass& cls = TSettings::StaticClass();
+        const TPersistMember& stamp = *cls.FindMember(QStringLiteral("Stamp"));
+        const TPersistMember& clock = *cls.FindMember(QStringLiteral("Clock"));
+        const TPersistMember& ratio = *cls.FindMember(QStringLiteral("Ratio"));
+        const TPersistMember& count = *cls.FindMember(QStringLiteral("Count"));
+        const TPersistMember& colour = *cls.FindMember(QStringLiteral("Colour"));
+        const QString day = QLocale().toString(QDate(2012, 3, 7), QLocale::ShortFormat);
+        TSettings s;
+        QCOMPARE(StringValue::GetValue(stamp, s), QString()); // zero shows empty
+        s.SetStamp(TDateTime::FromDateAndTime(QDate(2012, 3, 7), QTime(14, 5, 9)));
+        const QString shown = StringValue::GetValue(stamp, s);
+        QCOMPARE(shown, day + QStringLiteral(" 14:05:09"));
+        StringValue::SetValue(stamp, s, QString());
+        QCOMPARE(s.Stamp(), TDateTime());
+        StringValue::SetValue(stamp, s, shown);
+        QCOMPARE(s.Stamp().ToDateTime(), QDateTime(QDate(2012, 3, 7), QTime(14, 5, 9)));
+        StringValue::SetValue(stamp, s, day);
+        QCOMPARE(StringValue::GetValue(stamp, s), day); // midnight shows the date only
+        QVERIFY_THROWS_EXCEPTION(EConvertError,
+                                 StringValue::SetValue(stamp, s, QStringLiteral("3/7/2012")));
+        s.SetClock(TDateTime::EncodeTime(9, 5, 0));
+        QCOMPARE(StringValue::GetValue(clock, s), QStringLiteral("9:05:00"));
+        StringValue::SetValue(clock, s, QStringLiteral("23:00:01"));
+        QCOMPARE(s.Clock(), TDateTime::EncodeTime(23, 0, 1));
+        s.SetRatio(1.5);
+        QCOMPARE(StringValue::GetValue(ratio, s), QStringLiteral("1,5"));
+        StringValue::SetValue(ratio, s, QStringLiteral("2,25"));
+        QCOMPARE(s.Ratio(), 2.25);
+        StringValue::SetValue(count, s, QStringLiteral("12"));
+        QCOMPARE(s.Count(), 12);
+        QVERIFY_THROWS_EXCEPTION(EConvertError, StringValue::SetValue(count, s, QString()));
+        QCOMPARE(StringValue::GetValue(colour, s), QStringLiteral("clGreen"));
+        QLocale::setDefault(saved);
+    }
+
     // ---- lists
 
     void nestedListsRoundTrip() {
@@ -512,6 +551,21 @@ private slots:
         // Saving what was loaded gives the same document.
         loaded->Save();
         QCOMPARE(ReadWholeFile(data.FilePath(QStringLiteral("Store.xml"))), doc);
+    }
+
+    void changesReachTheRepositoryThroughNestedLists() {
+        TTempAppData data;
+        auto store = TItem::Create<TStore>();
+        TBox* box = TItem::Create<TBox>(store.get());
+        TThing* thing = TItem::Create<TThing>(box);
+        int saves = 0;
+        TObjPersist::SetBeforeCommitHook([&saves](const QString&) { ++saves; });
+        thing->SetWeight(5);
+        thing->SetWeight(5);
+        TObjPersist::SetBeforeCommitHook({});
+        QCOMPARE(saves, 1);
+        QVERIFY(ReadWholeFile(data.FilePath(QStringLiteral("Store.xml")))
+                    .contains("<Weight>5</Weight>"));
     }
 
     void listReadingRules_data() {

@@ -8,6 +8,7 @@
 #include <memory>
 
 class TEnvironments;
+class TSessions;
 
 class TMainModule : public QObject {
     Q_OBJECT
@@ -30,6 +31,7 @@ public:
 
     // The repositories (components of the module).
     TEnvironments* Environments;
+    TSessions* Sessions;
 
     QAction* ActionConnect;
     QAction* ActionDisconnect;

@@ -19,13 +19,18 @@ std::pair<QString, QString> TMessageBoxPresenter::Texts(const std::exception& er
 void TMessageBoxPresenter::Present(const std::exception& error, const QString& caption,
                                    const QString& titleFmt, const QString& messageFmt) {
     const auto [title, message] = Texts(error, titleFmt, messageFmt);
-    QMessageBox box(QMessageBox::Critical, caption, title, QMessageBox::Ok,
+    PresentMessage(caption, title, message);
+}
+
+void TMessageBoxPresenter::PresentMessage(const QString& caption, const QString& title,
+                                          const QString& message) {
+    QMessageBox box(QMessageBox::Critical, caption, QString(), QMessageBox::Ok,
                     QApplication::activeWindow());
     box.setObjectName(QStringLiteral("ErrorForm"));
-    box.setTextFormat(Qt::PlainText);
-    box.setInformativeText(message);
-    QFont bold = box.font();
-    bold.setBold(true);
-    box.setFont(bold);
+    // The title in bold, the message below it as plain text.
+    box.setTextFormat(Qt::RichText);
+    box.setText(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()));
+    box.setInformativeText(
+        message.toHtmlEscaped().replace(QLatin1String("\r\n"), QLatin1String("<br>")));
     box.exec();
 }

@@ -2,6 +2,7 @@
 
 // The two small password dialogs that protect the stored passwords.
 
+#include "Common/Session/Sessions.h"
 #include "Common/Util/Ui/FormEx.h"
 
 class QLabel;
@@ -41,4 +42,15 @@ public:
 private:
     void UpdateOkButton();
     bool FAllowEmpty;
+};
+
+// The password prompt of the program: the two dialogs above.
+class TPasswordDialogs : public IPasswordPrompt {
+public:
+    bool AskForPassword(QString& password, const QString& caption, bool allowEmpty) override {
+        return TAskPasswordForm::AskForPassword(password, caption, allowEmpty);
+    }
+    bool AskForNewPassword(QString& newPassword, const QString& caption, bool allowEmpty) override {
+        return TNewPasswordForm::AskForNewPassword(newPassword, caption, allowEmpty);
+    }
 };

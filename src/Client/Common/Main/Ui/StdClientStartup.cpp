@@ -2,6 +2,7 @@
 
 #include "Common/Environments/Environments.h"
 #include "Common/Repository/Repository.h"
+#include "Common/Session/Sessions.h"
 #include "Common/Util/StrUtilsEx.h"
 #include "Common/Util/Ui/ProgressTasks.h"
 
@@ -42,14 +43,19 @@ void LoadOrClear(TRepository* repository) {
 }
 } // namespace
 
-void TStdClientStartup::LoadPackages() { LoadOrClear(GetPackageManager()); }
+void TStdClientStartup::LoadPackages() {
+    LoadOrClear(GetPackageManager());
+}
 
 void TStdClientStartup::LoadEnvironments() {
     if (TEnvironments* environments = GetEnvironments())
         environments->LoadOrCreateDefault();
 }
 
-void TStdClientStartup::LoadSessions() { LoadOrClear(GetSessions()); }
+void TStdClientStartup::LoadSessions() {
+    if (TSessions* sessions = GetSessions())
+        sessions->LoadOrClear();
+}
 
 void TStdClientStartup::Finalize() {
     QCoreApplication::exit(0);

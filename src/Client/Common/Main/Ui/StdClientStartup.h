@@ -4,6 +4,7 @@
 #include "Common/Util/Ui/FormFactory.h"
 
 class TEnvironments;
+class TSessions;
 class TRepository;
 
 // The standard start-up of a client program: creates the main module, the
@@ -20,7 +21,7 @@ protected:
 
     // The repositories to load; none by default.
     virtual TEnvironments* GetEnvironments() const { return nullptr; }
-    virtual TRepository* GetSessions() const { return nullptr; }
+    virtual TSessions* GetSessions() const { return nullptr; }
     virtual TRepository* GetPackageManager() const { return nullptr; }
 
     // The repository loading steps; each swallows a load error and empties

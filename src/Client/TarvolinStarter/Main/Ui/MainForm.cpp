@@ -1,6 +1,7 @@
 #include "Client/TarvolinStarter/Main/Ui/MainForm.h"
 
 #include "Client/TarvolinStarter/Main/MainModule.h"
+#include "Common/Images/Ui/ImagesModule.h"
 #include "Common/Util/SysUtilsEx.h"
 
 #include <QApplication>
@@ -106,6 +107,14 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
                            ? style()->standardIcon(QStyle::SP_ComputerIcon)
                            : QApplication::windowIcon());
 
+    if (MainModule && ImagesModule) {
+        for (QAction* a : MainModule->findChildren<QAction*>()) {
+            const int image = a->property("ImageIndex").toInt();
+            if (image >= 0)
+                a->setIcon(ImagesModule->BigIcon(image));
+        }
+        TarvolinToolBar->setIconSize(QSize(32, 32));
+    }
     if (MainModule) {
         TarvolinToolBar->addAction(MainModule->ActionStartTarvolin);
         TarvolinToolBar->addAction(MainModule->ActionConnect);

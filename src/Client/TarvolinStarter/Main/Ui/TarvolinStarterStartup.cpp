@@ -27,6 +27,10 @@ TEnvironments* TTarvolinStarterStartup::GetEnvironments() const {
     return MainModule ? MainModule->Environments : nullptr;
 }
 
+TSessions* TTarvolinStarterStartup::GetSessions() const {
+    return MainModule ? MainModule->Sessions : nullptr;
+}
+
 void TTarvolinStarterStartup::Run() {
     bool minimised = false;
     if (MainModule && MainModule->AutoStartTarvolin()) {

@@ -13,4 +13,5 @@ protected:
     TComponentClassRef GetMainModuleClass() const override;
     TComponentClassRef GetMainFormClass() const override;
     TEnvironments* GetEnvironments() const override;
+    TSessions* GetSessions() const override;
 };
