@@ -141,11 +141,20 @@ int ConnectTo(const std::string& host, int port) {
         return -1;
     int fd = -1;
     for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-        fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
         if (fd < 0)
             continue;
+        // At most ten seconds per address: the session waits meanwhile.
         if (connect(fd, a->ai_addr, a->ai_addrlen) == 0)
             break;
+        if (errno == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            int error = 0;
+            socklen_t len = sizeof error;
+            if (poll(&p, 1, 10000) == 1 &&
+                getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
+                break;
+        }
         close(fd);
         fd = -1;
     }
@@ -214,6 +223,9 @@ void ServeConnection(ssh_session session) {
     // Compression is required: "none" is not offered.
     ssh_options_set(session, SSH_OPTIONS_COMPRESSION_C_S, "zlib@openssh.com,zlib");
     ssh_options_set(session, SSH_OPTIONS_COMPRESSION_S_C, "zlib@openssh.com,zlib");
+    // A client that stops answering during the handshake is given up.
+    const long timeout = 30;
+    ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &timeout);
     ssh_server_callbacks_struct callbacks{};
     callbacks.userdata = &conn;
     callbacks.auth_password_function = AuthPassword;

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTcpSocket>
+#include <QThread>
 
 bool TRefEnv::Load() {
     const QString dir = qEnvironmentVariable("TV_REFENV_DIR");
@@ -61,4 +63,43 @@ QString TRefEnv::SuperuserQuery(const QString& sql) const {
     return QString::fromUtf8(psql.readAllStandardOutput())
         .section(QLatin1Char('\n'), 0, 0)
         .trimmed();
+}
+
+TPrivateGateway::~TPrivateGateway() {
+    Kill();
+}
+
+bool TPrivateGateway::Start(const TRefEnv& env) {
+    const QString program = QStringLiteral(TV_BINARY_DIR "/refenv/tv_gateway");
+    QProcess free;
+    free.start(program, {QStringLiteral("--free-port")});
+    if (!free.waitForFinished(5000))
+        return false;
+    FPort = static_cast<quint16>(free.readAllStandardOutput().trimmed().toUInt());
+    FProcess = std::make_unique<QProcess>();
+    FProcess->setStandardErrorFile(QProcess::nullDevice());
+    FProcess->start(program,
+                    {QStringLiteral("--port"), QString::number(FPort), QStringLiteral("--host-key"),
+                     env.Value(QStringLiteral("TV_SSH_HOST_KEY")), QStringLiteral("--db-port"),
+                     env.Value(QStringLiteral("TV_DB_PORT")), QStringLiteral("--db-name"),
+                     env.Value(QStringLiteral("TV_DB_SERVICE")).toLower()});
+    if (!FProcess->waitForStarted(5000))
+        return false;
+    for (int i = 0; i < 100; ++i) {
+        QTcpSocket probe;
+        probe.connectToHost(QStringLiteral("127.0.0.1"), FPort);
+        if (probe.waitForConnected(100)) {
+            probe.abort();
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+void TPrivateGateway::Kill() {
+    if (FProcess && FProcess->state() != QProcess::NotRunning) {
+        FProcess->kill();
+        FProcess->waitForFinished(5000);
+    }
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QMap>
+#include <QProcess>
 #include <QString>
+
+#include <memory>
 
 // The reference environment that CTest starts for the integration tests: the
 // KEY=VALUE lines of "refenv.env" in the folder named by TV_REFENV_DIR.
@@ -23,4 +26,20 @@ public:
 private:
     QMap<QString, QString> FValues;
     QString FError;
+};
+
+// A gateway of the test's own in front of the reference database, on a free
+// port, so that a test may kill it.
+class TPrivateGateway {
+public:
+    ~TPrivateGateway();
+    // Starts it and waits until it listens.
+    bool Start(const TRefEnv& env);
+    quint16 Port() const { return FPort; }
+    // Ends it at once, as a crash or a lost link would.
+    void Kill();
+
+private:
+    std::unique_ptr<QProcess> FProcess;
+    quint16 FPort = 0;
 };

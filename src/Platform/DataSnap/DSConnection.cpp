@@ -6,6 +6,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <QScopeGuard>
+
+#include <chrono>
 #include <exception>
 
 using namespace DSProtocol;
@@ -64,10 +67,24 @@ std::multimap<std::string, std::string> TDSConnection::Headers(bool withSession)
     return headers;
 }
 
+namespace {
+qint64 SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+} // namespace
+
 httplib::Client& TDSConnection::Client() {
     if (!FOpen || !FClient)
         throw EDSSocketError(QStringLiteral("Not connected to the application server."));
+    if (SteadyMs() - FLastUse > IdleReconnectMs)
+        FClient->stop();
     return *FClient;
+}
+
+void TDSConnection::Used() {
+    FLastUse = SteadyMs();
 }
 
 void TDSConnection::Open() {
@@ -101,6 +118,7 @@ void TDSConnection::Open() {
         std::lock_guard<std::mutex> state(FStateLock);
         FSessionId = session;
     }
+    Used();
     FOpen = true;
 }
 
@@ -167,6 +185,7 @@ std::vector<TDSParamInfo> TDSConnection::Describe(const QString& methodName) {
     const std::string path = std::string(DescribePrefix) + methodName.left(dot).toStdString() +
                              "/" + methodName.mid(dot + 1).toStdString();
     httplib::Result res = Client().Get(path, ToHeaders(Headers(true)));
+    Used();
     if (!res)
         RaiseTransportError(int(res.error()), methodName);
     if (res->status != 200)
@@ -190,6 +209,7 @@ std::vector<TDSParamInfo> TDSConnection::Describe(const QString& methodName) {
 int TDSConnection::ServerResourceCount() {
     std::lock_guard<std::recursive_mutex> guard(FLock);
     httplib::Result res = Client().Get(ResourcesPath, ToHeaders(Headers(true)));
+    Used();
     if (!res)
         RaiseTransportError(int(res.error()), QStringLiteral("resources"));
     if (res->status != 200)
@@ -281,6 +301,7 @@ void TDSServerMethod::Execute() {
     }
     std::lock_guard<std::recursive_mutex> guard(FConnection.FLock);
     httplib::Client& client = FConnection.Client();
+    auto used = qScopeGuard([this] { FConnection.Used(); });
     httplib::Headers headers = ToHeaders(FConnection.Headers(true));
     const std::string path = Path().toStdString();
     std::exception_ptr failure;

@@ -56,6 +56,9 @@ public:
     QString Password;
     int ConnectTimeout = 15; // seconds
     int ReadTimeout = 120;   // seconds without a byte moving
+    // A connection idle for longer is made anew before the next call (the
+    // server closes idle connections after a minute).
+    int IdleReconnectMs = 20000;
 
     // Logs in and opens a session. A refused login raises
     // EDSAuthenticationError, an unreachable server EDSSocketError.
@@ -85,12 +88,17 @@ private:
     [[noreturn]] void RaiseTransportError(int error, const QString& what);
     [[noreturn]] void RaiseReplyError(int status, const QByteArray& body);
     void Dropped();
+    // The client for the next exchange. A connection idle for a while is
+    // made anew: the server may have closed it meanwhile, and a closed one
+    // must not look like a dropped link.
     httplib::Client& Client();
+    void Used();
 
     // Serialises the exchanges on the one connection.
     mutable std::recursive_mutex FLock;
     std::unique_ptr<httplib::Client> FClient;
     std::atomic<bool> FOpen{false};
+    qint64 FLastUse = 0; // steady clock, milliseconds
     mutable std::mutex FStateLock;
     QString FSessionId;
     QString FUser;

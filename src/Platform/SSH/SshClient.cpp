@@ -130,6 +130,9 @@ void TSshClient::CloseSessionNow() {
 
 void TSshClient::Disconnect() {
     FStopping = true;
+    if (FThread.joinable() && std::this_thread::get_id() == FThread.get_id())
+        return; // asked from a handler on the connection's thread: the loop ends by itself
+
     if (FThread.joinable()) {
         const uint64_t one = 1;
         [[maybe_unused]] const auto n = ::write(FWakeFd, &one, sizeof one);

@@ -6,6 +6,8 @@
 
 #include <QTest>
 
+#include <atomic>
+
 class TestConnectionModules : public QObject {
     Q_OBJECT
 
@@ -121,6 +123,43 @@ private slots:
             QVERIFY(e.Message().contains(QStringLiteral("Host key")));
         }
         QVERIFY(!ssh.Connected());
+    }
+
+    // The gateway goes away under a logged-in user: the SSH client reports
+    // it once from its own thread, and the database session through the
+    // tunnel fails with the end-of-file error and reports it once too.
+    void DroppedGatewayUnderLoggedInUser() {
+        TPrivateGateway gateway;
+        QVERIFY(gateway.Start(Env));
+        auto env = MakeEnv(true);
+        env->SetSSHPort(gateway.Port());
+        TSSHClientModule ssh;
+        TOraClientModule ora;
+        ora.OnGetOracleAddress = [&](QString&, uint16_t& port) { port = ssh.OracleTunnelPort(); };
+        std::atomic<int> sshDropped{0};
+        int oraDropped = 0;
+        ssh.SSHClient().OnAfterDisconnect = [&] { ++sshDropped; };
+        ora.OraClient().OnAfterDisconnect = [&] { ++oraDropped; };
+        QVERIFY(ssh.Connect(User(), Password(), env.get()));
+        QVERIFY(ora.Connect(User(), Password(), env.get()));
+        QCOMPARE(ora.SqlHelper().QueryInt(QStringLiteral("select 7")), 7);
+
+        gateway.Kill();
+        QTRY_COMPARE_WITH_TIMEOUT(sshDropped.load(), 1, 10000);
+        QVERIFY(!ssh.Connected());
+        try {
+            ora.SqlHelper().QueryInt(QStringLiteral("select 8"));
+            QFAIL("a query ran through a dead tunnel");
+        } catch (const EOraError& e) {
+            QCOMPARE(e.ErrorCode(), 3113);
+            QVERIFY(IsOracleNetworkError(e.Message()));
+        }
+        QCOMPARE(oraDropped, 1);
+        ora.Disconnect();
+        ssh.Disconnect();
+        QTest::qWait(300);
+        QCOMPARE(sshDropped.load(), 1);
+        QCOMPARE(oraDropped, 1);
     }
 
     void DatabaseErrorsLeaveModuleDisconnected() {

@@ -8,8 +8,12 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <arpa/inet.h>
 #include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 class TestSshClient : public QObject {
     Q_OBJECT
@@ -192,27 +196,10 @@ private slots:
     // A gateway that goes away raises one after-disconnect notification, from
     // the connection's thread; sending afterwards fails with the network text.
     void DroppedGatewayNotifiesOnce() {
-        QProcess free;
-        free.start(TV_BINARY_DIR "/refenv/tv_gateway", {QStringLiteral("--free-port")});
-        QVERIFY(free.waitForFinished(5000));
-        const QString port = QString::fromLatin1(free.readAllStandardOutput()).trimmed();
-        QProcess gateway;
-        gateway.start(TV_BINARY_DIR "/refenv/tv_gateway",
-                      {QStringLiteral("--port"), port, QStringLiteral("--host-key"),
-                       Env.Value(QStringLiteral("TV_SSH_HOST_KEY")), QStringLiteral("--db-port"),
-                       Env.Value(QStringLiteral("TV_DB_PORT")), QStringLiteral("--db-name"),
-                       Env.Value(QStringLiteral("TV_DB_SERVICE")).toLower()});
-        QVERIFY(gateway.waitForStarted(5000));
-        QTcpSocket probe;
-        for (int i = 0; i < 100; ++i) {
-            probe.connectToHost(QStringLiteral("127.0.0.1"), port.toUShort());
-            if (probe.waitForConnected(100))
-                break;
-            QTest::qWait(50);
-        }
-        probe.abort();
+        TPrivateGateway gateway;
+        QVERIFY(gateway.Start(Env));
         TSshClient client;
-        Setup(client, Password(), Env.GatewayKey(), port.toUShort());
+        Setup(client, Password(), Env.GatewayKey(), gateway.Port());
         std::atomic<int> notified{0};
         std::atomic<bool> otherThread{false};
         const auto testThread = std::this_thread::get_id();
@@ -224,8 +211,7 @@ private slots:
         const quint16 local = client.OpenForward(0, Env.Value(QStringLiteral("TV_DB_HOST")),
                                                  Env.Port(QStringLiteral("TV_DB_PORT")));
         QVERIFY(local != 0);
-        gateway.kill();
-        gateway.waitForFinished(5000);
+        gateway.Kill();
         QTRY_COMPARE_WITH_TIMEOUT(notified.load(), 1, 10000);
         QVERIFY(otherThread.load());
         QVERIFY(!client.Connected());
@@ -238,6 +224,63 @@ private slots:
         QTest::qWait(500);
         client.Disconnect();
         QCOMPARE(notified.load(), 1);
+    }
+
+    // Keep-alive messages flow without disturbing the connection.
+    void KeepAliveKeepsConnection() {
+        TSshClient client;
+        Setup(client, Password(), Env.GatewayKey());
+        client.SetKeepAliveInterval(1);
+        int notified = 0;
+        client.OnAfterDisconnect = [&] { ++notified; };
+        client.Connect();
+        QTest::qWait(2500);
+        QVERIFY(client.Connected());
+        QCOMPARE(SessionId(client).size(), 38);
+        QCOMPARE(notified, 0);
+    }
+
+    // A service that answers too little: the exchange times out, the
+    // connection stays usable and the channel is given back.
+    void ShortAnswerTimesOut() {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        QCOMPARE(::listen(listener, 1), 0);
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        std::thread service([listener] {
+            const int fd = ::accept(listener, nullptr, nullptr);
+            char buffer[32];
+            std::size_t got = 0;
+            while (got < sizeof buffer) {
+                const ssize_t n = ::read(fd, buffer + got, sizeof buffer - got);
+                if (n <= 0)
+                    break;
+                got += static_cast<std::size_t>(n);
+            }
+            [[maybe_unused]] const auto w = ::write(fd, "{0\0001\000", 6);
+            char rest;
+            [[maybe_unused]] const auto r = ::read(fd, &rest, 1); // until the client gives up
+            ::close(fd);
+        });
+        TSshClient client;
+        Setup(client, Password(), Env.GatewayKey());
+        client.Connect();
+        try {
+            client.Exchange(QStringLiteral("127.0.0.1"), ntohs(addr.sin_port),
+                            Utf16(QStringLiteral("RequestSessionId")), 76, 1000);
+            QFAIL("a short answer was taken");
+        } catch (const ESshError& e) {
+            QVERIFY(e.Message().contains(QStringLiteral("Timeout")));
+        }
+        service.join();
+        ::close(listener);
+        QVERIFY(client.Connected());
+        QTRY_COMPARE_WITH_TIMEOUT(client.ChannelCount(), 0, 5000);
+        QCOMPARE(SessionId(client).size(), 38);
     }
 
     void DisconnectDoesNotNotify() {

@@ -2,6 +2,9 @@
 
 #include "Common/Error/CustomException.h"
 
+#include <QDir>
+#include <QFile>
+
 TOraClientModule::TOraClientModule(QObject* owner)
     : TClientModule(owner), FOraClient(std::make_unique<TOraSession>()),
       FSqlHelper(std::make_unique<TSqlHelper>(FOraClient.get())) {}
@@ -19,6 +22,18 @@ void TOraClientModule::SetupOracleEnvironments(const QString& installPath) {
     SetOraClientHome(installPath);
     TSqlHelper::SetupOracleEnvironments();
     TSqlHelper::SetupOraclePath(installPath);
+}
+
+void TOraClientModule::ReleaseOracleClient() {
+    ReleaseOraClientLibrary();
+    const QString home = OraClientHome();
+    if (home.isEmpty() || OraClientLibraryLoaded())
+        return;
+    const QChar separator = QDir::listSeparator();
+    QStringList entries = qEnvironmentVariable("PATH").split(separator, Qt::SkipEmptyParts);
+    entries.removeIf(
+        [&](const QString& entry) { return entry.compare(home, Qt::CaseInsensitive) == 0; });
+    qputenv("PATH", QFile::encodeName(entries.join(separator)));
 }
 
 void TOraClientModule::DoConnect(const QString& user, const QString& password,

@@ -29,6 +29,9 @@ public:
     // the client library is taken from there, NLS_LANG is set, ORACLE_HOME
     // removed and the folder made the only client folder in PATH.
     void SetupOracleEnvironments(const QString& installPath);
+    // Unloads the database client library once no session uses it, and takes
+    // the client folder out of PATH again.
+    static void ReleaseOracleClient();
 
 protected:
     void DoDisconnect() override;
