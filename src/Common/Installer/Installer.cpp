@@ -75,9 +75,18 @@ void RemoveFolder(const QString& folder) {
                                         {QDir::toNativeSeparators(folder)})));
 }
 
+// Folders move by renames within their parent folder; a busy one is tried
+// three times one second apart, as files are.
 void RenameFolder(const QString& source, const QString& dest) {
-    if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(dest).constData()) != 0)
-        RaiseLastOSError(source);
+    for (int attempt = 1;; ++attempt) {
+        if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(dest).constData()) ==
+            0)
+            break;
+        const int code = errno;
+        if (!IsBusyError(code) || attempt >= 3)
+            RaiseLastOSError(source, code);
+        QThread::msleep(1000);
+    }
     SyncFolder(QFileInfo(dest).path());
 }
 
