@@ -340,7 +340,7 @@ private slots:
             << MakeTar({{"etc", '2', {}, "/etc"}, {"etc/evil", '0', "x", {}}}) << "hivatkozás";
         QTest::newRow("link out") << MakeTar({{"a/up", '2', {}, "../../x"}}) << "kívülre";
         QTest::newRow("hard link out") << MakeTar({{"h", '1', {}, "../outside"}}) << "kívülre";
-        QTest::newRow("damaged") << QByteArray("7z\xBC\xAF\x27\x1C garbage garbage", 24) << "nem";
+        QTest::newRow("damaged") << QByteArray("7z\xBC\xAF\x27\x1C garbage garbage") << "nem";
     }
     void badArchiveRollsBack() {
         QFETCH(QByteArray, content);
