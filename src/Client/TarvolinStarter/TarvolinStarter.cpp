@@ -3,8 +3,10 @@
 #include "Client/TarvolinStarter/Main/Ui/TarvolinStarterStartup.h"
 #include "Client/TarvolinStarter/Packages/TarvolinStarterSelfUpdater.h"
 #include "Common/Config/Config.h"
+#include "Common/Debug/Debugger.h"
 #include "Common/Error/CustomException.h"
 #include "Common/Error/Ui/ErrorPresenter.h"
+#include "Common/Files/Ui/GUIFileStream.h"
 #include "Common/Session/DefaultPrompt.h"
 #include "Common/Session/Ui/PasswordForms.h"
 #include "Common/Util/Ui/MessageBoxDialogs.h"
@@ -43,6 +45,15 @@ int main(int argc, char** argv) {
         ShowException(e);
         return 1;
     }
+
+    // File transfers show their progress windows.
+    InstallGUIFileStreams();
+    // The one debugger lives until the end of the process; destroying it ends
+    // any program still supervised.
+    Debugger();
+    struct DebuggerGuard {
+        ~DebuggerGuard() { DestroyDebugger(); }
+    } debuggerGuard;
 
     TTarvolinStarterSelfUpdater updater;
     if (!updater.CanRunApplication())
