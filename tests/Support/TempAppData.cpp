@@ -11,12 +11,14 @@ TTempAppData::TTempAppData() {
         return;
     QDir().mkpath(FDir.filePath(QStringLiteral("data")));
     QDir().mkpath(FDir.filePath(QStringLiteral("shared")));
+    QDir().mkpath(FDir.filePath(QStringLiteral("temp")));
     const QString config = FDir.filePath(QStringLiteral("Tarvolin.xml"));
-    WriteWholeFile(config, QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                          "<Tarvolin><Path><LocalAppData>%1</LocalAppData>"
-                                          "<AppData>%2</AppData></Path></Tarvolin>\n")
-                               .arg(Path(), AppDataPath())
-                               .toUtf8());
+    WriteWholeFile(config,
+                   QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                  "<Tarvolin><Path><LocalAppData>%1</LocalAppData>"
+                                  "<AppData>%2</AppData><Temp>%3</Temp></Path></Tarvolin>\n")
+                       .arg(Path(), AppDataPath(), TempPath())
+                       .toUtf8());
     ReloadConfiguration(config);
 }
 
@@ -26,6 +28,10 @@ TTempAppData::~TTempAppData() {
 
 QString TTempAppData::Path() const {
     return FDir.filePath(QStringLiteral("data")) + u'/';
+}
+
+QString TTempAppData::TempPath() const {
+    return FDir.filePath(QStringLiteral("temp")) + u'/';
 }
 
 QString TTempAppData::AppDataPath() const {

@@ -4,10 +4,10 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Points the per-user data folder (piLocalAppData) and the shared data folder
-// (piAppData) at fresh temporary folders for the fixture's lifetime, through a
-// "Tarvolin.xml" override that is read with ReloadConfiguration. The previous configuration is read
-// again when the fixture ends.
+// Points the per-user data folder (piLocalAppData), the shared data folder
+// (piAppData) and the temporary-data folder (piTempData) at fresh temporary folders for the
+// fixture's lifetime, through a "Tarvolin.xml" override that is read with ReloadConfiguration. The
+// previous configuration is read again when the fixture ends.
 class TTempAppData {
 public:
     TTempAppData();
@@ -22,6 +22,8 @@ public:
     QString FilePath(const QString& name) const { return Path() + name; }
     // The shared data folder, with a trailing "/".
     QString AppDataPath() const;
+    // The temporary-data folder (piTempData), with a trailing "/".
+    QString TempPath() const;
 
 private:
     QTemporaryDir FDir;
