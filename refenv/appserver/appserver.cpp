@@ -405,7 +405,8 @@ public:
             if (!s)
                 return;
             std::lock_guard<std::mutex> guard(FLock);
-            Json(res, QJsonObject{{"resources", qint64(s->Resources.size())}});
+            Json(res, QJsonObject{{"resources", qint64(s->Resources.size())},
+                                  {"sshSessionId", s->SshSessionId}});
         });
         // Test hook: the shape of the GetClients answer ("array" or "object").
         FServer.Post("/datasnap/admin/clientsshape",

@@ -426,7 +426,7 @@ void TMainDataModuleBase::DeferredPassiveDisconnect() {
     if (IsDisconnecting() || !FPassiveDisconnected)
         return;
     try {
-        ActionDisconnect->trigger();
+        Disconnect();
     } catch (...) {
         HandleCurrentException();
     }
@@ -453,7 +453,9 @@ void TMainDataModuleBase::HandleException(std::exception_ptr error) {
             if (IsDisconnecting())
                 return;
             FDisconnectError = error;
-            ActionDisconnect->trigger();
+            // Also when the action is disabled (logged out or still
+            // connecting): the recorded error must not outlive this call.
+            Disconnect();
             return;
         }
         ShowException(e);
@@ -487,7 +489,7 @@ void TMainDataModuleBase::ResetEnvironmentsExecute() {
                      "környezetek lesznek csak elérhetőek. A törlés előtt a program ki for "
                      "jelentkezni. Ez a művelet nem vonható vissza.")))
         return;
-    ActionDisconnect->trigger();
+    Disconnect();
     Environments->Reset();
 }
 
@@ -496,7 +498,7 @@ void TMainDataModuleBase::ResetSessionsExecute() {
                   Tr("Biztonsan törli az összes elmentett felhasználó nevet? A törlés előtt a "
                      "program ki for jelentkezni. Ez a művelet nem vonható vissza.")))
         return;
-    ActionDisconnect->trigger();
+    Disconnect();
     Sessions->Reset();
 }
 
@@ -507,7 +509,7 @@ void TMainDataModuleBase::ResetPackagesExecute() {
                      "lesz használható addig, amíg ez meg nem történik. A törlés előtt a program "
                      "ki for jelentkezni. Ez a művelet nem vonható vissza.")))
         return;
-    ActionDisconnect->trigger();
+    Disconnect();
     PackageManager->Reset();
 }
 
