@@ -385,6 +385,7 @@ public:
         FServer.set_write_timeout(120);
         // A connection waits for its next request on a thread of its own.
         FServer.new_task_queue = [] { return new httplib::ThreadPool(64); };
+        FServer.set_tcp_nodelay(true);
         FServer.set_keep_alive_timeout(60);
         FServer.set_keep_alive_max_count(100000);
         FServer.set_payload_max_length(std::numeric_limits<size_t>::max());
