@@ -385,8 +385,8 @@ public:
         FServer.set_write_timeout(120);
         // A connection waits for its next request on a thread of its own.
         FServer.new_task_queue = [] { return new httplib::ThreadPool(64); };
-        FServer.set_keep_alive_timeout(60);
         FServer.set_tcp_nodelay(true);
+        FServer.set_keep_alive_timeout(60);
         FServer.set_keep_alive_max_count(100000);
         FServer.set_payload_max_length(std::numeric_limits<size_t>::max());
         FServer.Post(ConnectPath, [this](const httplib::Request& req, httplib::Response& res) {
@@ -406,7 +406,8 @@ public:
             if (!s)
                 return;
             std::lock_guard<std::mutex> guard(FLock);
-            Json(res, QJsonObject{{"resources", qint64(s->Resources.size())}});
+            Json(res, QJsonObject{{"resources", qint64(s->Resources.size())},
+                                  {"sshSessionId", s->SshSessionId}});
         });
         // Test hook: the shape of the GetClients answer ("array" or "object").
         FServer.Post("/datasnap/admin/clientsshape",

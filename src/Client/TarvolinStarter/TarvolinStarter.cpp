@@ -12,12 +12,14 @@
 #include "Common/Util/Ui/MessageBoxDialogs.h"
 #include "Platform/Runtime/TerminationSignals.h"
 
+#include "Client/Common/Main/Ui/Application.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    TApplication app(argc, argv);
     // The single-instance identity; also the starter's package name.
     QApplication::setApplicationName(QStringLiteral("TarvolinStarter"));
 

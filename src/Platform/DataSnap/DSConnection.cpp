@@ -55,7 +55,8 @@ TDSConnection::~TDSConnection() {
 std::unique_ptr<httplib::Client> TDSConnection::MakeClient() const {
     auto client = std::make_unique<httplib::Client>(HostName.toStdString(), int(Port));
     client->set_keep_alive(true);
-    // Calls are small request/answer pairs: send them at once.
+    // Headers and body go out in separate writes: without this each call
+    // waits for the peer's delayed acknowledgement.
     client->set_tcp_nodelay(true);
     client->set_connection_timeout(ConnectTimeout, 0);
     client->set_read_timeout(ReadTimeout, 0);

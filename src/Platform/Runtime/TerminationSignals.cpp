@@ -10,6 +10,7 @@
 
 namespace {
 int gSignalFds[2] = {-1, -1};
+bool gRequested = false;
 
 void OnSignal(int) {
     const char byte = 1;
@@ -24,7 +25,10 @@ TTerminationSignals::TTerminationSignals(QObject* parent) : QObject(parent) {
     connect(notifier, &QSocketNotifier::activated, this, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t n = ::read(gSignalFds[1], &byte, 1);
-        QCoreApplication::quit();
+        // Also ends loops that run before the main one (a modal dialog at
+        // start), which quit() would leave running.
+        gRequested = true;
+        QCoreApplication::exit(0);
     });
     struct sigaction sa = {};
     sa.sa_handler = OnSignal;
@@ -42,4 +46,8 @@ TTerminationSignals::~TTerminationSignals() {
     ::close(gSignalFds[0]);
     ::close(gSignalFds[1]);
     gSignalFds[0] = gSignalFds[1] = -1;
+}
+
+bool TTerminationSignals::Requested() {
+    return gRequested;
 }

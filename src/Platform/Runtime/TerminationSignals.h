@@ -9,4 +9,7 @@ class TTerminationSignals : public QObject {
 public:
     explicit TTerminationSignals(QObject* parent = nullptr);
     ~TTerminationSignals() override;
+    // True once a termination signal arrived; the main event loop is then
+    // not entered any more.
+    static bool Requested();
 };

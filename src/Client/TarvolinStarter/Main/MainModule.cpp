@@ -1,20 +1,10 @@
 #include "Client/TarvolinStarter/Main/MainModule.h"
 
-#include "Common/Environments/Environments.h"
-#include "Common/Session/DefaultPrompt.h"
-#include "Common/Session/Sessions.h"
-
 #include <QCoreApplication>
 
 std::unique_ptr<TMainModule> MainModule;
 
-TMainModule::TMainModule(QObject* owner) : QObject(owner) {
-    setObjectName(QStringLiteral("MainModule"));
-    Environments = TItem::Create<TEnvironments>(this);
-    Environments->setObjectName(QStringLiteral("Environments"));
-    Sessions = TItem::Create<TSessions>(this);
-    Sessions->setObjectName(QStringLiteral("Sessions"));
-    Sessions->SetPrompt(DefaultPasswordPrompt());
+TMainModule::TMainModule(QObject* owner) : TMainDataModuleBase(owner) {
     // Actions take their images from the shared big image list (by index).
     auto action = [this](const char* name, const char* caption, int image = -1) {
         auto* a = new QAction(QCoreApplication::translate("TMainModule", caption), this);
@@ -22,45 +12,65 @@ TMainModule::TMainModule(QObject* owner) : QObject(owner) {
         a->setProperty("ImageIndex", image);
         return a;
     };
-    ActionConnect = action("ActionConnect", "Bejelentkezés", 15);
-    ActionDisconnect = action("ActionDisconnect", "Kijelentkezés", 16);
-    ActionDisconnect->setEnabled(false);
     ActionStartTarvolin = action("ActionStartTarvolin", "Új Tarvolin kliens indítása", 14);
     ActionShowMain = action("ActionShowMain", "Indítópult mutatása");
     ActionExit = action("ExitMenu", "Kilépés");
-    connect(ActionDisconnect, &QAction::triggered, this, [this] { Disconnect(); });
+    // Starting a client needs a login first.
+    connect(ActionStartTarvolin, &QAction::triggered, this, [this] {
+        if (!Connected())
+            ActionConnect->trigger();
+    });
     connect(ActionExit, &QAction::triggered, this, [] { QCoreApplication::quit(); });
+    Loaded();
 }
 
 TMainModule::~TMainModule() {
-    Disconnect();
+    try {
+        Disconnect();
+    } catch (...) {
+        // Disconnect shows its own failures; nothing may escape a destructor.
+    }
+}
+
+const TPersistClass& TMainModule::StaticClass() {
+    using S = TMainModule;
+    static const TPersistClass& cls =
+        TClassBuilder<S>(QStringLiteral("TMainModule"), &TMainDataModuleBase::StaticClass())
+            .Mark(PersistVersion{QStringLiteral("1.0")})
+            .Property(QStringLiteral("AutoStartTarvolin"), &S::AutoStartTarvolin,
+                      &S::SetAutoStartTarvolin, PersistMember{})
+            .Property(QStringLiteral("ShowExitedProcesses"), &S::ShowExitedProcesses,
+                      &S::SetShowExitedProcesses, PersistMember{})
+            .Property(QStringLiteral("ExitAfterLastProcessExit"), &S::ExitAfterLastProcessExit,
+                      &S::SetExitAfterLastProcessExit, PersistMember{})
+            .Register();
+    return cls;
+}
+
+void TMainModule::SetDefaults() {
+    TMainDataModuleBase::SetDefaults();
+    SetAutoStartTarvolin(true);
+    SetShowExitedProcesses(true);
+    SetExitAfterLastProcessExit(true);
+}
+
+// A changed setting is saved at once (not while the file is being read).
+void TMainModule::ChangeSetting(bool& field, bool value) {
+    if (field == value)
+        return;
+    field = value;
+    Save();
+    emit SettingsChanged();
 }
 
 void TMainModule::SetAutoStartTarvolin(bool value) {
-    if (FAutoStartTarvolin != value) {
-        FAutoStartTarvolin = value;
-        emit SettingsChanged();
-    }
+    ChangeSetting(FAutoStartTarvolin, value);
 }
 
 void TMainModule::SetShowExitedProcesses(bool value) {
-    if (FShowExitedProcesses != value) {
-        FShowExitedProcesses = value;
-        emit SettingsChanged();
-    }
+    ChangeSetting(FShowExitedProcesses, value);
 }
 
 void TMainModule::SetExitAfterLastProcessExit(bool value) {
-    if (FExitAfterLastProcessExit != value) {
-        FExitAfterLastProcessExit = value;
-        emit SettingsChanged();
-    }
-}
-
-void TMainModule::Disconnect() {
-    if (!FConnected)
-        return;
-    FConnected = false;
-    ActionConnect->setEnabled(true);
-    ActionDisconnect->setEnabled(false);
+    ChangeSetting(FExitAfterLastProcessExit, value);
 }

@@ -3,21 +3,16 @@
 // The starter's main module: its actions, settings and repositories. It is
 // created first among the start-up tasks and lives until the tear-down.
 
+#include "Client/Common/Main/MainDataModuleBase.h"
+
 #include <QAction>
-#include <QObject>
 #include <memory>
 
-class TEnvironments;
-class TSessions;
-
-class TMainModule : public QObject {
+class TMainModule : public TMainDataModuleBase {
     Q_OBJECT
 public:
     explicit TMainModule(QObject* owner = nullptr);
     ~TMainModule() override;
-
-    // Login state: true while the server connections are up.
-    bool Connected() const { return FConnected; }
 
     bool AutoStartTarvolin() const { return FAutoStartTarvolin; }
     void SetAutoStartTarvolin(bool value);
@@ -26,24 +21,21 @@ public:
     bool ExitAfterLastProcessExit() const { return FExitAfterLastProcessExit; }
     void SetExitAfterLastProcessExit(bool value);
 
-    // Ends the login; safe to call when not connected.
-    void Disconnect();
+    void SetDefaults() override;
 
-    // The repositories (components of the module).
-    TEnvironments* Environments;
-    TSessions* Sessions;
-
-    QAction* ActionConnect;
-    QAction* ActionDisconnect;
     QAction* ActionStartTarvolin;
     QAction* ActionShowMain;
     QAction* ActionExit;
+
+    static const TPersistClass& StaticClass();
+    const TPersistClass& ClassType() const override { return StaticClass(); }
 
 signals:
     void SettingsChanged();
 
 private:
-    bool FConnected = false;
+    void ChangeSetting(bool& field, bool value);
+
     bool FAutoStartTarvolin = true;
     bool FShowExitedProcesses = true;
     bool FExitAfterLastProcessExit = true;

@@ -2,6 +2,7 @@
 
 #include "Common/Error/CustomException.h"
 #include "Common/Util/Ui/ProgressTasks.h"
+#include "Platform/Runtime/TerminationSignals.h"
 
 #include <QApplication>
 
@@ -30,5 +31,7 @@ void TClientStartup::Initialize() {
 }
 
 void TClientStartup::Run() {
-    QApplication::exec();
+    // A termination signal that arrived during the start ends the program here.
+    if (!TTerminationSignals::Requested())
+        QApplication::exec();
 }
