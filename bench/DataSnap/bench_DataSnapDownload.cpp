@@ -12,6 +12,8 @@
 #include "Client/Common/SSH/SSHClientModule.h"
 #include "Common/Files/FileStreams.h"
 
+#include "../Support/RefEnvBench.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,53 +21,22 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
 
 namespace {
 
-QMap<QString, QString> ReadEnv(const QString& dir) {
-    QMap<QString, QString> values;
-    QFile file(dir + QStringLiteral("/refenv.env"));
-    if (!file.open(QIODevice::ReadOnly))
-        return values;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq > 0)
-            values.insert(line.left(eq), line.mid(eq + 1));
-    }
-    return values;
-}
-
 bool WriteData(const QString& fileName, qint64 bytes) {
-    // Text-like data, about as compressible as business data.
     QByteArray block(1024 * 1024, Qt::Uninitialized);
-    uint32_t seed = 12345;
-    for (char& c : block) {
-        seed = seed * 1103515245u + 12345u;
-        c = static_cast<char>('a' + (seed >> 16) % 26);
-        if ((seed >> 8) % 7 == 0)
-            c = ' ';
-    }
+    bench::FillBusinessText(block.data(), static_cast<std::size_t>(block.size()));
     QFile f(fileName);
     if (!f.open(QIODevice::WriteOnly))
         return false;
     for (qint64 done = 0; done < bytes; done += block.size())
         f.write(block.constData(), qMin<qint64>(block.size(), bytes - done));
     return true;
-}
-
-bool PortOpen(uint16_t port) {
-    QProcess probe;
-    probe.start(QStringLiteral("bash"),
-                {QStringLiteral("-c"), QStringLiteral("exec 3<>/dev/tcp/127.0.0.1/%1").arg(port)});
-    probe.waitForFinished(2000);
-    return probe.exitCode() == 0;
 }
 
 } // namespace
@@ -75,25 +46,13 @@ int main(int argc, char** argv) {
     const qint64 mib = argc > 1 ? std::strtoll(argv[1], nullptr, 10) : 256;
     const qint64 bytes = mib * 1024 * 1024;
 
-    QString dir = qEnvironmentVariable("TV_REFENV_DIR");
-    QTemporaryDir own;
-    const QString script = QStringLiteral(TV_SOURCE_DIR "/refenv/refenv");
-    const bool started = dir.isEmpty() || !QFile::exists(dir + QStringLiteral("/refenv.env"));
-    if (started) {
-        dir = own.path();
-        if (QProcess::execute(script, {QStringLiteral("start"), QStringLiteral("--dir"), dir,
-                                       QStringLiteral("--build"), QStringLiteral(TV_BINARY_DIR)}) !=
-            0) {
-            std::fprintf(stderr, "cannot start the reference environment\n");
-            return 1;
-        }
-    }
-    const auto env = ReadEnv(dir);
-    const QString user = env.value(QStringLiteral("TV_DEMO_USER"));
-    const QString password = env.value(QStringLiteral("TV_DEMO_PASSWORD"));
-    const auto sshPort = static_cast<uint16_t>(env.value(QStringLiteral("TV_SSH_PORT")).toUInt());
-    const auto appPort =
-        static_cast<uint16_t>(env.value(QStringLiteral("TV_APPSERVER_PORT")).toUInt());
+    const bench::TBenchRefEnv env;
+    if (!env.Ready())
+        return 1;
+    const QString user = env.Value(QStringLiteral("TV_DEMO_USER"));
+    const QString password = env.Value(QStringLiteral("TV_DEMO_PASSWORD"));
+    const uint16_t sshPort = env.Port(QStringLiteral("TV_SSH_PORT"));
+    const uint16_t appPort = env.Port(QStringLiteral("TV_APPSERVER_PORT"));
 
     // The package file.
     QTemporaryDir work;
@@ -102,9 +61,9 @@ int main(int argc, char** argv) {
         return 1;
     const QString package = QStringLiteral("Bench");
     const QString version = QString::number(QCoreApplication::applicationPid());
-    if (QProcess::execute(env.value(QStringLiteral("TV_APPSERVER_BIN")),
+    if (QProcess::execute(env.Value(QStringLiteral("TV_APPSERVER_BIN")),
                           {QStringLiteral("publish"), QStringLiteral("--data"),
-                           env.value(QStringLiteral("TV_APPSERVER_DATA")), QStringLiteral("--name"),
+                           env.Value(QStringLiteral("TV_APPSERVER_DATA")), QStringLiteral("--name"),
                            package, QStringLiteral("--version"), version, QStringLiteral("--from"),
                            work.filePath(QStringLiteral("pkg"))}) != 0) {
         std::fprintf(stderr, "cannot publish the package\n");
@@ -149,33 +108,8 @@ int main(int argc, char** argv) {
 
     double curl = -1;
     {
-        QTemporaryDir tmp;
-        QFile known(tmp.filePath(QStringLiteral("known_hosts")));
-        QFile key(env.value(QStringLiteral("TV_SSH_HOST_KEY_PUB")));
-        if (known.open(QIODevice::WriteOnly) && key.open(QIODevice::ReadOnly))
-            known.write("[127.0.0.1]:" + QByteArray::number(sshPort) + " " + key.readAll());
-        known.close();
-        QProcess freePort;
-        freePort.start(QStringLiteral(TV_BINARY_DIR "/refenv/tv_gateway"),
-                       {QStringLiteral("--free-port")});
-        freePort.waitForFinished(5000);
-        const auto local =
-            static_cast<uint16_t>(freePort.readAllStandardOutput().trimmed().toUInt());
-        QProcess ssh;
-        QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
-        penv.insert(QStringLiteral("SSHPASS"), password);
-        ssh.setProcessEnvironment(penv);
-        ssh.start(QStringLiteral("sshpass"),
-                  {QStringLiteral("-e"), QStringLiteral("ssh"), QStringLiteral("-N"),
-                   QStringLiteral("-L"), QStringLiteral("%1:127.0.0.1:%2").arg(local).arg(appPort),
-                   QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=") + known.fileName(),
-                   QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=yes"),
-                   QStringLiteral("-o"), QStringLiteral("Compression=yes"), QStringLiteral("-o"),
-                   QStringLiteral("PubkeyAuthentication=no"), QStringLiteral("-p"),
-                   QString::number(sshPort), user + QStringLiteral("@127.0.0.1")});
-        bool up = ssh.waitForStarted(5000);
-        for (int i = 0; up && i < 200 && !PortOpen(local); ++i)
-            QThread::msleep(50);
+        bench::TOpenSshForward forward(env, appPort);
+        const uint16_t local = forward.LocalPort();
         const QString base = QStringLiteral("http://127.0.0.1:%1/datasnap").arg(local);
         const QString auth = user + QLatin1Char(':') + password;
         QProcess login;
@@ -217,8 +151,6 @@ int main(int argc, char** argv) {
                           base + QStringLiteral("/rest/TPackagesServer/DeletePackage")});
             remove.waitForFinished(15000);
         }
-        ssh.terminate();
-        ssh.waitForFinished(5000);
     }
 
     std::printf("data: a %lld MiB package file, downloaded through the gateway\n", mib);
@@ -227,7 +159,5 @@ int main(int argc, char** argv) {
     if (curl > 0 && ours > 0)
         std::printf("starter / curl:                   %10.3f\n", ours / curl);
 
-    if (started)
-        QProcess::execute(script, {QStringLiteral("stop"), QStringLiteral("--dir"), dir});
     return ours > 0 ? 0 : 1;
 }

@@ -9,12 +9,10 @@
 
 #include "Platform/SSH/SshClient.h"
 
+#include "../Support/RefEnvBench.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QMap>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -27,20 +25,6 @@
 #include <vector>
 
 namespace {
-
-QMap<QString, QString> ReadEnv(const QString& dir) {
-    QMap<QString, QString> values;
-    QFile file(dir + QStringLiteral("/refenv.env"));
-    if (!file.open(QIODevice::ReadOnly))
-        return values;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq > 0)
-            values.insert(line.left(eq), line.mid(eq + 1));
-    }
-    return values;
-}
 
 // Counts what arrives until end of file, then answers the count (8 bytes).
 class TSink {
@@ -129,24 +113,6 @@ double Transfer(uint16_t port, uint64_t bytes, const std::vector<char>& block) {
     return static_cast<double>(bytes) / (1024.0 * 1024.0) / seconds;
 }
 
-bool WaitForPort(uint16_t port, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(port);
-        const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        close(fd);
-        if (ok)
-            return true;
-        usleep(50 * 1000);
-    }
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -154,33 +120,15 @@ int main(int argc, char** argv) {
     const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
     const uint64_t bytes = mib * 1024 * 1024;
 
-    QString dir = qEnvironmentVariable("TV_REFENV_DIR");
-    QTemporaryDir own;
-    const QString script = QStringLiteral(TV_SOURCE_DIR "/refenv/refenv");
-    const bool started = dir.isEmpty() || !QFile::exists(dir + QStringLiteral("/refenv.env"));
-    if (started) {
-        dir = own.path();
-        if (QProcess::execute(script, {QStringLiteral("start"), QStringLiteral("--dir"), dir,
-                                       QStringLiteral("--build"), QStringLiteral(TV_BINARY_DIR)}) !=
-            0) {
-            std::fprintf(stderr, "cannot start the reference environment\n");
-            return 1;
-        }
-    }
-    const auto env = ReadEnv(dir);
-    const QString user = env.value(QStringLiteral("TV_DEMO_USER"));
-    const QString password = env.value(QStringLiteral("TV_DEMO_PASSWORD"));
-    const auto sshPort = static_cast<uint16_t>(env.value(QStringLiteral("TV_SSH_PORT")).toUInt());
+    const bench::TBenchRefEnv env;
+    if (!env.Ready())
+        return 1;
+    const QString user = env.Value(QStringLiteral("TV_DEMO_USER"));
+    const QString password = env.Value(QStringLiteral("TV_DEMO_PASSWORD"));
+    const uint16_t sshPort = env.Port(QStringLiteral("TV_SSH_PORT"));
 
-    // Text-like data, about as compressible as business data.
     std::vector<char> block(1024 * 1024);
-    uint32_t seed = 12345;
-    for (char& c : block) {
-        seed = seed * 1103515245u + 12345u;
-        c = static_cast<char>('a' + (seed >> 16) % 26);
-        if ((seed >> 8) % 7 == 0)
-            c = ' ';
-    }
+    bench::FillBusinessText(block.data(), block.size());
     TSink sink;
 
     const double direct = Transfer(sink.Port(), bytes, block);
@@ -204,38 +152,11 @@ int main(int argc, char** argv) {
 
     double openssh = -1;
     {
-        QTemporaryDir tmp;
-        QFile known(tmp.filePath(QStringLiteral("known_hosts")));
-        QFile key(env.value(QStringLiteral("TV_SSH_HOST_KEY_PUB")));
-        if (known.open(QIODevice::WriteOnly) && key.open(QIODevice::ReadOnly))
-            known.write("[127.0.0.1]:" + QByteArray::number(sshPort) + " " + key.readAll());
-        known.close();
-        QProcess freePort;
-        freePort.start(QStringLiteral(TV_BINARY_DIR "/refenv/tv_gateway"),
-                       {QStringLiteral("--free-port")});
-        freePort.waitForFinished(5000);
-        const auto local =
-            static_cast<uint16_t>(freePort.readAllStandardOutput().trimmed().toUInt());
-        QProcess ssh;
-        QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
-        penv.insert(QStringLiteral("SSHPASS"), password);
-        ssh.setProcessEnvironment(penv);
-        ssh.start(QStringLiteral("sshpass"),
-                  {QStringLiteral("-e"), QStringLiteral("ssh"), QStringLiteral("-N"),
-                   QStringLiteral("-L"),
-                   QStringLiteral("%1:127.0.0.1:%2").arg(local).arg(sink.Port()),
-                   QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=") + known.fileName(),
-                   QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=yes"),
-                   QStringLiteral("-o"), QStringLiteral("Compression=yes"), QStringLiteral("-o"),
-                   QStringLiteral("PubkeyAuthentication=no"), QStringLiteral("-p"),
-                   QString::number(sshPort), user + QStringLiteral("@127.0.0.1")});
-        if (ssh.waitForStarted(5000) && WaitForPort(local, 10000))
-            openssh = Transfer(local, bytes, block);
+        bench::TOpenSshForward forward(env, sink.Port());
+        if (forward.Up())
+            openssh = Transfer(forward.LocalPort(), bytes, block);
         else
-            std::fprintf(stderr, "ssh -L did not start: %s\n",
-                         ssh.readAllStandardError().constData());
-        ssh.terminate();
-        ssh.waitForFinished(5000);
+            std::fprintf(stderr, "ssh -L did not start: %s\n", forward.ErrorOutput().constData());
     }
 
     std::printf("data: %llu MiB through one channel (compression on)\n",
@@ -248,7 +169,5 @@ int main(int argc, char** argv) {
     if (openssh > 0 && ours > 0)
         std::printf("ours / ssh -L:               %10.3f\n", ours / openssh);
 
-    if (started)
-        QProcess::execute(script, {QStringLiteral("stop"), QStringLiteral("--dir"), dir});
     return ours > 0 ? 0 : 1;
 }

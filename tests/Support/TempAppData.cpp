@@ -1,6 +1,7 @@
 #include "Support/TempAppData.h"
 
 #include "Common/Config/Config.h"
+#include "Common/Repository/ObjXmlPersist.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,6 +25,14 @@ TTempAppData::TTempAppData() {
 
 TTempAppData::~TTempAppData() {
     ReloadConfiguration();
+}
+
+TSaveCountingAppData::TSaveCountingAppData(int& saves) {
+    TObjPersist::SetBeforeCommitHook([&saves](const QString&) { ++saves; });
+}
+
+TSaveCountingAppData::~TSaveCountingAppData() {
+    TObjPersist::SetBeforeCommitHook({});
 }
 
 QString TTempAppData::Path() const {

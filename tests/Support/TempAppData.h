@@ -29,5 +29,13 @@ private:
     QTemporaryDir FDir;
 };
 
+// A TTempAppData that also counts the persisted files committed while it lasts: each commit adds
+// one to the counter it is given.
+class TSaveCountingAppData : public TTempAppData {
+public:
+    explicit TSaveCountingAppData(int& saves);
+    ~TSaveCountingAppData();
+};
+
 QByteArray ReadWholeFile(const QString& fileName);
 void WriteWholeFile(const QString& fileName, const QByteArray& data);

@@ -14,7 +14,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -51,6 +53,15 @@ void TFileUtils::CreateDirectory(const QString& path) {
         const int err = errno != 0 ? errno : EACCES;
         RaiseLastOSError(dir, err);
     }
+}
+
+void TFileUtils::ForceFileFolder(const QString& fileName) {
+    const QString folder = QFileInfo(fileName).absolutePath();
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), ec);
+    if (ec)
+        throw EOSError(QStringLiteral("%1: %2").arg(folder, QString::fromStdString(ec.message())),
+                       ec.value());
 }
 
 void TFileUtils::DeleteFile(const QString& path) {

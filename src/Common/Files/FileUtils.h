@@ -27,6 +27,9 @@ public:
     // Creates the folder part of APath with every missing parent: a path
     // ending in "/" names the folder itself, otherwise its folder is taken.
     static void CreateDirectory(const QString& path);
+    // Creates the folder of FileName with every missing parent; raises
+    // EOSError ("folder: reason") when it cannot.
+    static void ForceFileFolder(const QString& fileName);
     static void DeleteFile(const QString& path);
     // Size of the first entry matching the name (wildcards allowed); -1 when none.
     static qint64 GetFileSize(const QString& fileName);

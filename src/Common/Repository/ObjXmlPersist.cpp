@@ -1,5 +1,7 @@
 #include "Common/Repository/ObjXmlPersist.h"
 
+#include "Common/Files/FileUtils.h"
+
 #include "Common/Repository/ValueText.h"
 
 #include <QDomCDATASection>
@@ -7,9 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-
-#include <filesystem>
-#include <system_error>
 
 namespace {
 
@@ -53,12 +52,7 @@ void TObjPersist::SetBeforeCommitHook(TCommitHook hook) {
 
 void TObjPersist::SaveToFile(TPersistent& object, const QString& fileName) {
     TV_ASSERT(!fileName.isEmpty());
-    const QString folder = QFileInfo(fileName).absolutePath();
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), ec);
-    if (ec)
-        throw EOSError(QStringLiteral("%1: %2").arg(folder, QString::fromStdString(ec.message())),
-                       ec.value());
+    TFileUtils::ForceFileFolder(fileName);
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         throw EOSError(QStringLiteral("%1: %2").arg(fileName, file.errorString()));

@@ -1,5 +1,7 @@
 #include "Common/Session/Sessions.h"
 
+#include "Common/Files/FileUtils.h"
+
 #include "Common/Util/StrUtilsEx.h"
 
 #include <QCryptographicHash>
@@ -9,8 +11,6 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 namespace {
 
@@ -44,12 +44,7 @@ QString FromUtf16LittleEndian(const QByteArray& bytes) {
 
 // Writes the key file in one piece, readable by its owner only.
 void WriteKeyFile(const QString& fileName, const QByteArray& pem) {
-    const QString folder = QFileInfo(fileName).absolutePath();
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), ec);
-    if (ec)
-        throw EOSError(QStringLiteral("%1: %2").arg(folder, QString::fromStdString(ec.message())),
-                       ec.value());
+    TFileUtils::ForceFileFolder(fileName);
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly) ||
         !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||

@@ -165,26 +165,28 @@ void Base64Decode(QIODevice& input, QIODevice& output) {
     output.write(out);
 }
 
-QByteArray Base64EncodeBytes(const QByteArray& data) {
+namespace {
+
+// Runs a stream-to-stream conversion over bytes in memory.
+QByteArray ConvertInMemory(const QByteArray& data, void (*convert)(QIODevice&, QIODevice&)) {
     QByteArray in = data;
     QBuffer src(&in);
     src.open(QIODevice::ReadOnly);
     QByteArray result;
     QBuffer dst(&result);
     dst.open(QIODevice::WriteOnly);
-    Base64Encode(src, dst);
+    convert(src, dst);
     return result;
 }
 
+} // namespace
+
+QByteArray Base64EncodeBytes(const QByteArray& data) {
+    return ConvertInMemory(data, &Base64Encode);
+}
+
 QByteArray Base64DecodeBytes(const QByteArray& text) {
-    QByteArray in = text;
-    QBuffer src(&in);
-    src.open(QIODevice::ReadOnly);
-    QByteArray result;
-    QBuffer dst(&result);
-    dst.open(QIODevice::WriteOnly);
-    Base64Decode(src, dst);
-    return result;
+    return ConvertInMemory(text, &Base64Decode);
 }
 
 QString BytesToHex(const QByteArray& bytes) {

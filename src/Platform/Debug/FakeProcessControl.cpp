@@ -73,11 +73,20 @@ bool TFakeDebuggee::WaitForContinues(int count, int timeoutMs) const {
                              [&] { return FContinues.size() >= count; });
 }
 
-TDebugEvent TFakeDebuggee::CreateProcess(uint32_t pid, uint32_t tid, uint64_t imageBase) {
+namespace {
+
+TDebugEvent NewEvent(uint32_t code, uint32_t pid, uint32_t tid) {
     TDebugEvent e;
-    e.DebugEventCode = CREATE_PROCESS_DEBUG_EVENT;
+    e.DebugEventCode = code;
     e.ProcessId = pid;
     e.ThreadId = tid;
+    return e;
+}
+
+} // namespace
+
+TDebugEvent TFakeDebuggee::CreateProcess(uint32_t pid, uint32_t tid, uint64_t imageBase) {
+    TDebugEvent e = NewEvent(CREATE_PROCESS_DEBUG_EVENT, pid, tid);
     e.ProcessHandle = pid;
     e.ThreadHandle = tid;
     e.ImageBase = imageBase;
@@ -86,20 +95,14 @@ TDebugEvent TFakeDebuggee::CreateProcess(uint32_t pid, uint32_t tid, uint64_t im
 }
 
 TDebugEvent TFakeDebuggee::CreateThread(uint32_t pid, uint32_t tid, uint64_t localBase) {
-    TDebugEvent e;
-    e.DebugEventCode = CREATE_THREAD_DEBUG_EVENT;
-    e.ProcessId = pid;
-    e.ThreadId = tid;
+    TDebugEvent e = NewEvent(CREATE_THREAD_DEBUG_EVENT, pid, tid);
     e.ThreadHandle = tid;
     e.ThreadLocalBase = localBase;
     return e;
 }
 
 TDebugEvent TFakeDebuggee::ExitThread(uint32_t pid, uint32_t tid, uint32_t exitCode) {
-    TDebugEvent e;
-    e.DebugEventCode = EXIT_THREAD_DEBUG_EVENT;
-    e.ProcessId = pid;
-    e.ThreadId = tid;
+    TDebugEvent e = NewEvent(EXIT_THREAD_DEBUG_EVENT, pid, tid);
     e.ExitCode = exitCode;
     return e;
 }
@@ -111,29 +114,20 @@ TDebugEvent TFakeDebuggee::ExitProcess(uint32_t pid, uint32_t tid, uint32_t exit
 }
 
 TDebugEvent TFakeDebuggee::LoadDll(uint32_t pid, uint32_t tid, uint64_t base, uint64_t imageName) {
-    TDebugEvent e;
-    e.DebugEventCode = LOAD_DLL_DEBUG_EVENT;
-    e.ProcessId = pid;
-    e.ThreadId = tid;
+    TDebugEvent e = NewEvent(LOAD_DLL_DEBUG_EVENT, pid, tid);
     e.BaseOfDll = base;
     e.ImageName = imageName;
     return e;
 }
 
 TDebugEvent TFakeDebuggee::UnloadDll(uint32_t pid, uint32_t tid, uint64_t base) {
-    TDebugEvent e;
-    e.DebugEventCode = UNLOAD_DLL_DEBUG_EVENT;
-    e.ProcessId = pid;
-    e.ThreadId = tid;
+    TDebugEvent e = NewEvent(UNLOAD_DLL_DEBUG_EVENT, pid, tid);
     e.BaseOfDll = base;
     return e;
 }
 
 TDebugEvent TFakeDebuggee::DebugString(uint32_t pid, uint32_t tid, uint64_t data, uint32_t length) {
-    TDebugEvent e;
-    e.DebugEventCode = OUTPUT_DEBUG_STRING_EVENT;
-    e.ProcessId = pid;
-    e.ThreadId = tid;
+    TDebugEvent e = NewEvent(OUTPUT_DEBUG_STRING_EVENT, pid, tid);
     e.DebugStringData = data;
     e.DebugStringLength = length;
     return e;
@@ -141,10 +135,7 @@ TDebugEvent TFakeDebuggee::DebugString(uint32_t pid, uint32_t tid, uint64_t data
 
 TDebugEvent TFakeDebuggee::Exception(uint32_t pid, uint32_t tid, uint32_t code,
                                      const QList<uint64_t>& parameters, uint64_t address) {
-    TDebugEvent e;
-    e.DebugEventCode = EXCEPTION_DEBUG_EVENT;
-    e.ProcessId = pid;
-    e.ThreadId = tid;
+    TDebugEvent e = NewEvent(EXCEPTION_DEBUG_EVENT, pid, tid);
     e.Exception.ExceptionCode = code;
     e.Exception.ExceptionAddress = address;
     e.Exception.NumberParameters = static_cast<uint32_t>(parameters.size());
@@ -154,10 +145,7 @@ TDebugEvent TFakeDebuggee::Exception(uint32_t pid, uint32_t tid, uint32_t code,
 }
 
 TDebugEvent TFakeDebuggee::Rip(uint32_t pid, uint32_t tid, uint32_t error) {
-    TDebugEvent e;
-    e.DebugEventCode = RIP_EVENT;
-    e.ProcessId = pid;
-    e.ThreadId = tid;
+    TDebugEvent e = NewEvent(RIP_EVENT, pid, tid);
     e.RipError = error;
     return e;
 }

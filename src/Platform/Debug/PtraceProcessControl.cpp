@@ -347,6 +347,19 @@ TDebugEvent TPtraceProcessControl::NewEvent(uint32_t code, pid_t tid) const {
     return event;
 }
 
+TDebugEvent TPtraceProcessControl::LanguageExceptionEvent(pid_t tid, const TInFlight& flight,
+                                                          bool firstChance) const {
+    TDebugEvent event = NewEvent(EXCEPTION_DEBUG_EVENT, tid);
+    event.Exception.ExceptionCode = LANGUAGE_EXCEPTION;
+    event.Exception.ExceptionAddress = flight.FCaller;
+    event.Exception.NumberParameters = 3;
+    event.Exception.ExceptionInformation[0] = flight.FCaller;
+    event.Exception.ExceptionInformation[1] = flight.FObject;
+    event.Exception.ExceptionInformation[2] = flight.FType;
+    event.FirstChance = firstChance;
+    return event;
+}
+
 void TPtraceProcessControl::Push(const TDebugEvent& event, const TResume& resume) {
     FPending.push_back(TPending{event, resume});
 }
@@ -657,14 +670,7 @@ void TPtraceProcessControl::HandleBreakpoint(pid_t tid, const TBreakpoint& bp, u
         auto& state = FThreads[tid];
         state.FHasInFlight = true;
         state.FInFlight = flight;
-        TDebugEvent event = NewEvent(EXCEPTION_DEBUG_EVENT, tid);
-        event.Exception.ExceptionCode = LANGUAGE_EXCEPTION;
-        event.Exception.ExceptionAddress = flight.FCaller;
-        event.Exception.NumberParameters = 3;
-        event.Exception.ExceptionInformation[0] = flight.FCaller;
-        event.Exception.ExceptionInformation[1] = flight.FObject;
-        event.Exception.ExceptionInformation[2] = flight.FType;
-        event.FirstChance = true;
+        const TDebugEvent event = LanguageExceptionEvent(tid, flight, true);
         TResume resume;
         resume.FKind = TResume::rkStepOver;
         resume.FTid = tid;
@@ -699,14 +705,7 @@ void TPtraceProcessControl::HandleSignal(pid_t tid, int signal) {
         // The runtime aborts because nothing caught the exception: report it
         // again, as the second chance.
         state.FHasInFlight = false;
-        TDebugEvent event = NewEvent(EXCEPTION_DEBUG_EVENT, tid);
-        event.Exception.ExceptionCode = LANGUAGE_EXCEPTION;
-        event.Exception.ExceptionAddress = state.FInFlight.FCaller;
-        event.Exception.NumberParameters = 3;
-        event.Exception.ExceptionInformation[0] = state.FInFlight.FCaller;
-        event.Exception.ExceptionInformation[1] = state.FInFlight.FObject;
-        event.Exception.ExceptionInformation[2] = state.FInFlight.FType;
-        event.FirstChance = false;
+        const TDebugEvent event = LanguageExceptionEvent(tid, state.FInFlight, false);
         TResume resume;
         resume.FKind = TResume::rkContinue;
         resume.FTid = tid;

@@ -88,6 +88,8 @@ private:
     void Push(const TDebugEvent& event, const TResume& resume);
     void Push(const TDebugEvent& event);
     TDebugEvent NewEvent(uint32_t code, pid_t tid) const;
+    // The language exception event of a C++ throw (thrown object, its type, the throwing caller).
+    TDebugEvent LanguageExceptionEvent(pid_t tid, const TInFlight& flight, bool firstChance) const;
     void Resume(const TResume& resume, uint32_t status);
     void ContinueThread(pid_t tid, int signal);
     void StepOver(pid_t tid, uint64_t address, int signal);

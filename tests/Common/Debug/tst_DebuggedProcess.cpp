@@ -1,6 +1,7 @@
 // ctest-label: unit
 #include "Common/Debug/Debugger.h"
 #include "FakeDebuggee.h"
+#include "Support/RecordingPresenter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,14 +17,6 @@ constexpr uint32_t kPid = 100;
 constexpr uint32_t kMain = 100;
 constexpr uint64_t kBase = 0x400000;
 
-class TRecordingPresenter : public IExceptionPresenter {
-public:
-    QStringList FShown;
-    void Present(const std::exception& error, const QString&, const QString&,
-                 const QString&) override {
-        FShown << QString::fromUtf8(error.what());
-    }
-};
 } // namespace
 
 class TestDebuggedProcess : public QObject {

@@ -2,6 +2,7 @@
 // ctest-timeout: 180
 // The demo client under the real debugger (ptrace, libdw, X11).
 #include "Common/Debug/Debugger.h"
+#include "Support/RecordingPresenter.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -31,15 +32,6 @@ struct TRun {
     uint32_t ExitCode = 0;
     uint32_t ProcessId = 0;
     QStringList Lines;
-};
-
-class TRecordingPresenter : public IExceptionPresenter {
-public:
-    QStringList FShown;
-    void Present(const std::exception& error, const QString&, const QString&,
-                 const QString&) override {
-        FShown << QString::fromUtf8(error.what());
-    }
 };
 
 void Attach(TDebuggedProcess* p, TRun& run) {

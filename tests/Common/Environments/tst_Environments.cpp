@@ -47,22 +47,18 @@ void CheckBuiltIn(const TEnvironment& env, const TBuiltInEnvironment& expected) 
 class TestEnvironments : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TTempAppData> FData;
     int FSaves = 0;
+    std::unique_ptr<TSaveCountingAppData> FData;
 
     QString FileName() const { return FData->FilePath(QStringLiteral("Environments.xml")); }
 
 private slots:
     void init() {
-        FData = std::make_unique<TTempAppData>();
-        QVERIFY(FData->IsValid());
         FSaves = 0;
-        TObjPersist::SetBeforeCommitHook([this](const QString&) { ++FSaves; });
+        FData = std::make_unique<TSaveCountingAppData>(FSaves);
+        QVERIFY(FData->IsValid());
     }
-    void cleanup() {
-        TObjPersist::SetBeforeCommitHook({});
-        FData.reset();
-    }
+    void cleanup() { FData.reset(); }
 
     void goldenFileRoundTrip() {
         const QByteArray golden = ReadWholeFile(TestDataPath(QStringLiteral("Environments.xml")));

@@ -112,20 +112,16 @@ QStringList Ids(const TItemList& list) {
 class TestRepository : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TTempAppData> FData;
     int FSaves = 0;
+    std::unique_ptr<TSaveCountingAppData> FData;
 
 private slots:
     void init() {
-        FData = std::make_unique<TTempAppData>();
-        QVERIFY(FData->IsValid());
         FSaves = 0;
-        TObjPersist::SetBeforeCommitHook([this](const QString&) { ++FSaves; });
+        FData = std::make_unique<TSaveCountingAppData>(FSaves);
+        QVERIFY(FData->IsValid());
     }
-    void cleanup() {
-        TObjPersist::SetBeforeCommitHook({});
-        FData.reset();
-    }
+    void cleanup() { FData.reset(); }
 
     void newItemDefaults() {
         auto notes = TItem::Create<TNotes>();
