@@ -1,5 +1,7 @@
 // The Tarvolin Starter's program file.
 
+#include "Client/TarvolinStarter/Main/MainModule.h"
+#include "Client/TarvolinStarter/Main/Ui/MainForm.h"
 #include "Client/TarvolinStarter/Main/Ui/TarvolinStarterStartup.h"
 #include "Client/TarvolinStarter/Packages/TarvolinStarterSelfUpdater.h"
 #include "Common/Config/Config.h"
@@ -7,6 +9,7 @@
 #include "Common/Error/CustomException.h"
 #include "Common/Error/Ui/ErrorPresenter.h"
 #include "Common/Files/Ui/GUIFileStream.h"
+#include "Common/Images/Ui/ImagesModule.h"
 #include "Common/Session/DefaultPrompt.h"
 #include "Common/Session/Ui/PasswordForms.h"
 #include "Common/Util/Ui/MessageBoxDialogs.h"
@@ -17,8 +20,22 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+// When the process ends through exit() while windows still exist (the
+// display connection broke), the application object is gone before the
+// process-wide references would be destroyed; freeing windows then would
+// crash. They are left to the end of the process instead.
+void ForgetWindowsAtExit() {
+    (void)MainForm.release();
+    (void)ImagesModule.release();
+    (void)MainModule.release();
+}
+} // namespace
 
 int main(int argc, char** argv) {
+    std::atexit(ForgetWindowsAtExit);
     TApplication app(argc, argv);
     // The single-instance identity; also the starter's package name.
     QApplication::setApplicationName(QStringLiteral("TarvolinStarter"));
