@@ -8,14 +8,12 @@
 // Uses the running reference environment named by TV_REFENV_DIR, or starts
 // one in a temporary folder and stops it afterwards.
 
+#include "../Support/RefEnvBench.h"
 #include "Client/Common/Main/MainDataModuleBase.h"
 #include "Common/Environments/Environments.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QMap>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -23,20 +21,6 @@
 #include <vector>
 
 namespace {
-
-QMap<QString, QString> ReadEnv(const QString& dir) {
-    QMap<QString, QString> values;
-    QFile file(dir + QStringLiteral("/refenv.env"));
-    if (!file.open(QIODevice::ReadOnly))
-        return values;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq > 0)
-            values.insert(line.left(eq), line.mid(eq + 1));
-    }
-    return values;
-}
 
 class TFixedLogin : public ILoginPrompt {
 public:
@@ -74,38 +58,28 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
 
-    QString dir = qEnvironmentVariable("TV_REFENV_DIR");
-    QTemporaryDir own;
-    const QString script = QStringLiteral(TV_SOURCE_DIR "/refenv/refenv");
-    const bool started = dir.isEmpty() || !QFile::exists(dir + QStringLiteral("/refenv.env"));
-    if (started) {
-        dir = own.path();
-        if (QProcess::execute(script, {QStringLiteral("start"), QStringLiteral("--dir"), dir,
-                                       QStringLiteral("--build"), QStringLiteral(TV_BINARY_DIR)}) !=
-            0) {
-            std::fprintf(stderr, "cannot start the reference environment\n");
-            return 1;
-        }
-    }
-    const auto values = ReadEnv(dir);
+    const bench::TBenchRefEnv refenv;
+    if (!refenv.Ready())
+        return 1;
+    auto value = [&refenv](const char* name) { return refenv.Value(QLatin1String(name)); };
     int status = 0;
     {
         TMainDataModuleBase module;
         TEnvironment* env = TItem::Create<TEnvironment>(module.Environments);
         env->SetId(QStringLiteral("Referencia"));
-        env->SetSSHAddress(values.value(QStringLiteral("TV_SSH_HOST")));
-        env->SetSSHPort(quint16(values.value(QStringLiteral("TV_SSH_PORT")).toUInt()));
-        env->SetDBAddress(values.value(QStringLiteral("TV_DB_HOST")));
-        env->SetDBPort(quint16(values.value(QStringLiteral("TV_DB_PORT")).toUInt()));
-        env->SetDBService(values.value(QStringLiteral("TV_DB_SERVICE")));
-        env->SetDBSchema(values.value(QStringLiteral("TV_DB_SCHEMA")));
+        env->SetSSHAddress(value("TV_SSH_HOST"));
+        env->SetSSHPort(quint16(value("TV_SSH_PORT").toUInt()));
+        env->SetDBAddress(value("TV_DB_HOST"));
+        env->SetDBPort(quint16(value("TV_DB_PORT").toUInt()));
+        env->SetDBService(value("TV_DB_SERVICE"));
+        env->SetDBSchema(value("TV_DB_SCHEMA"));
         env->SetDataSnapAddress(QStringLiteral("127.0.0.1"));
-        env->SetDataSnapPort(quint16(values.value(QStringLiteral("TV_APPSERVER_PORT")).toUInt()));
+        env->SetDataSnapPort(quint16(value("TV_APPSERVER_PORT").toUInt()));
         // TV_BENCH_NO_TUNNELS=1: straight to the servers, for comparison.
         env->SetUseSSHTunnels(qEnvironmentVariableIsEmpty("TV_BENCH_NO_TUNNELS"));
         TFixedLogin login;
-        login.User = values.value(QStringLiteral("TV_DEMO_USER"));
-        login.Password = values.value(QStringLiteral("TV_DEMO_PASSWORD"));
+        login.User = value("TV_DEMO_USER");
+        login.Password = value("TV_DEMO_PASSWORD");
         login.Env = env->Id();
         TMainDataModuleBase::SetLoginPrompt(&login);
         TMainDataModuleBase::SetConnectTasksFactory([](const QString&) {
@@ -143,7 +117,5 @@ int main(int argc, char** argv) {
         TMainDataModuleBase::SetConnectTasksFactory(nullptr);
         TMainDataModuleBase::SetLoginPrompt(nullptr);
     }
-    if (started)
-        QProcess::execute(script, {QStringLiteral("stop"), QStringLiteral("--dir"), dir});
     return status;
 }
